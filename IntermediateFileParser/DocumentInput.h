@@ -1,0 +1,76 @@
+#ifndef IFP_DOCUMENTINPUT_H
+#define IFP_DOCUMENTINPUT_H
+
+#include <xercesc/sax/InputSource.hpp>
+#include <xercesc/util/BinInputStream.hpp>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace ifp {
+
+// An open file descriptor, closed when the owner goes.
+class TFileDescriptor {
+ public:
+  explicit TFileDescriptor(int fd = -1) noexcept : fd_(fd) {}
+  TFileDescriptor(TFileDescriptor&& other) noexcept : fd_(other.Release()) {}
+  TFileDescriptor& operator=(TFileDescriptor&& other) noexcept;
+  TFileDescriptor(const TFileDescriptor&) = delete;
+  TFileDescriptor& operator=(const TFileDescriptor&) = delete;
+  ~TFileDescriptor();
+
+  int Get() const noexcept { return fd_; }
+  int Release() noexcept {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+ private:
+  int fd_;
+};
+
+// Streams a file to the parser as it is read; nothing is read whole first,
+// so an endless input (a device, a pipe) is parsed until the parser stops.
+class TFileStream : public xercesc::BinInputStream {
+ public:
+  explicit TFileStream(TFileDescriptor file) noexcept : file_(std::move(file)) {}
+
+  XMLFilePos curPos() const override { return position_; }
+  // Throws TReadError when the file cannot be read.
+  XMLSize_t readBytes(XMLByte* const to_fill, const XMLSize_t max_to_read) override;
+  const XMLCh* getContentType() const override { return nullptr; }
+
+ private:
+  TFileDescriptor file_;
+  XMLFilePos position_ = 0;
+};
+
+// A document or an external entity read from a local file, named by the exact
+// bytes of its path: a path in UTF-8, in raw Shift_JIS or in any other bytes
+// opens as given. The file is opened at construction, so that a missing file
+// or a directory is known before the parse starts.
+class TDocumentInput : public xercesc::InputSource {
+ public:
+  // Throws TReadError when the file cannot be opened or is a directory.
+  explicit TDocumentInput(std::string path);
+
+  // Hands the opened file to the parser, which adopts the stream.
+  xercesc::BinInputStream* makeStream() const override;
+
+  // The file's size when it is a regular file.
+  std::optional<std::uint64_t> Size() const { return size_; }
+
+  // The path bytes behind a system id that a TDocumentInput has set.
+  static std::string PathOf(const XMLCh* system_id);
+
+ private:
+  std::string path_;
+  std::optional<std::uint64_t> size_;
+  mutable TFileDescriptor file_;
+};
+
+}  // namespace ifp
+
+#endif  // IFP_DOCUMENTINPUT_H

@@ -1,0 +1,112 @@
+#include "IntermediateFileParser/LocalEntityResolver.h"
+
+#include <xercesc/util/XMLResourceIdentifier.hpp>
+
+#include <memory>
+#include <string>
+
+#include "IntermediateFileParser/DocumentInput.h"
+#include "IntermediateFileParser/ReadError.h"
+
+namespace ifp {
+namespace {
+
+// UTF-8, the file-name encoding of the system, for a system id written in the
+// document. Units that are no valid UTF-16 become U+FFFD.
+std::string ToUtf8(const XMLCh* text) {
+  std::string out;
+  for (; text != nullptr && *text != 0; ++text) {
+    char32_t c = *text;
+    if (c >= 0xD800 && c <= 0xDBFF && text[1] >= 0xDC00 && text[1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[1] - 0xDC00);
+      ++text;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
+    }
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+  return out;
+}
+
+// The scheme of a URL ("http" in "http://host/x"), or empty for a plain path.
+std::string SchemeOf(const std::string& id) {
+  const auto is_alpha = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+  if (id.empty() || !is_alpha(id[0])) return {};
+  for (std::size_t i = 1; i < id.size(); ++i) {
+    const char c = id[i];
+    if (c == ':') return id.substr(0, i);
+    if (!is_alpha(c) && !(c >= '0' && c <= '9') && c != '+' && c != '-' && c != '.') break;
+  }
+  return {};
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The local path of a file: URL ("file:///dir/x.dtd", "file://localhost/x",
+// "file:x"), with its %XX escapes decoded.
+std::string PathOfFileUrl(const std::string& url) {
+  std::string rest = url.substr(5);  // after "file:"
+  if (rest.compare(0, 2, "//") == 0) {
+    const std::size_t path_start = rest.find('/', 2);
+    const std::string host = rest.substr(2, path_start == std::string::npos ? std::string::npos
+                                                                            : path_start - 2);
+    if (!host.empty() && host != "localhost") {
+      throw TReadError("refused to fetch " + url + ": not a local file");
+    }
+    rest = path_start == std::string::npos ? std::string() : rest.substr(path_start);
+  }
+  std::string path;
+  for (std::size_t i = 0; i < rest.size(); ++i) {
+    if (rest[i] == '%' && i + 2 < rest.size() && HexValue(rest[i + 1]) >= 0 &&
+        HexValue(rest[i + 2]) >= 0) {
+      path.push_back(static_cast<char>(HexValue(rest[i + 1]) * 16 + HexValue(rest[i + 2])));
+      i += 2;
+    } else {
+      path.push_back(rest[i]);
+    }
+  }
+  return path;
+}
+
+}  // namespace
+
+xercesc::InputSource* TLocalEntityResolver::resolveEntity(
+    xercesc::XMLResourceIdentifier* resource) {
+  const std::string id = ToUtf8(resource->getSystemId());
+  std::string path;
+  const std::string scheme = SchemeOf(id);
+  if (!scheme.empty()) {
+    if (scheme != "file") throw TReadError("refused to fetch " + id + ": not a local file");
+    path = PathOfFileUrl(id);
+  } else if (!id.empty() && id[0] == '/') {
+    path = id;
+  } else {
+    // Relative to the file that names it.
+    const std::string base = TDocumentInput::PathOf(resource->getBaseURI());
+    const std::size_t slash = base.rfind('/');
+    path = slash == std::string::npos ? id : base.substr(0, slash + 1) + id;
+  }
+  // The parser adopts the source and deletes it when it is done.
+  return std::make_unique<TDocumentInput>(std::move(path)).release();
+}
+
+}  // namespace ifp

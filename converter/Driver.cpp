@@ -1,0 +1,53 @@
+#include "converter/Driver.h"
+
+#include <xercesc/util/PlatformUtils.hpp>
+
+#include <cstdio>
+
+#include "IntermediateFileParser/MorvDocReader.h"
+#include "IntermediateFileParser/MorvDocument.h"
+#include "converter/Messages.h"
+#include "converter/MorvConv.h"
+#include "platform/AppFramework.h"
+
+namespace morv {
+
+int RunConverter(int argc, char* argv[]) {
+  if (!platform::InitAppFramework()) {
+    std::fputs(msg::kFrameworkInitFailed, stdout);
+    return 1;
+  }
+  if (argc < 3) {
+    std::fputs(msg::kTooFewArguments, stdout);
+    return 1;
+  }
+  const char* const input_path = argv[1];
+  const char* const output_path = argv[2];
+
+  MorvConv conv;
+  xercesc::XMLPlatformUtils::Initialize();
+  {
+    // The reader owns a parser of the XML platform, so it lives only while
+    // the platform is up. The document goes first, then the reader.
+    ifp::TMorvDocReader reader;
+    ifp::TMorvDocument document;
+    if (!reader.Read(&document, input_path)) {
+      std::printf(msg::kReadFailed, input_path);
+      return 1;
+    }
+    if (!conv.Convert(document)) {
+      std::fputs(msg::kConvertFailed, stdout);
+      return 1;
+    }
+  }
+  xercesc::XMLPlatformUtils::Terminate();
+
+  // The input is closed and released by now, so the output may replace it.
+  if (!conv.Write(output_path)) {
+    std::fputs(msg::kWriteFailed, stdout);
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace morv

@@ -1,0 +1,114 @@
+#include "converter/MorvConv.h"
+
+#include <bit>
+#include <cstdio>
+#include <new>
+#include <vector>
+
+#include "converter/Messages.h"
+
+namespace {
+
+// Closes the output file on every path on which it was opened.
+struct FileCloser {
+  void operator()(std::FILE* file) const noexcept { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// Writes `count` items of `item_size` bytes and answers whether all of them
+// were written.
+bool WriteItems(std::FILE* file, const void* items, std::size_t item_size, std::size_t count) {
+  return count == 0 || std::fwrite(items, item_size, count, file) == count;
+}
+
+// Writes the frame table as little-endian 16-bit items whatever the host's
+// byte order.
+bool WriteFrameTable(std::FILE* file, const std::uint16_t* table, std::size_t count) {
+  if constexpr (std::endian::native == std::endian::little) {
+    return WriteItems(file, table, sizeof(std::uint16_t), count);
+  } else {
+    std::vector<std::uint8_t> bytes(2 * count);
+    for (std::size_t i = 0; i < count; ++i) {
+      bytes[2 * i] = static_cast<std::uint8_t>(table[i]);
+      bytes[2 * i + 1] = static_cast<std::uint8_t>(table[i] >> 8);
+    }
+    return WriteItems(file, bytes.data(), 2, count);
+  }
+}
+
+}  // namespace
+
+bool MorvConv::Convert(const ifp::TMorvDocument& document) {
+  const ifp::ELE_tex_pattern_data& data = document.tex_pattern_data;
+  const std::uint32_t count = static_cast<std::uint32_t>(data.frame_idx.size);
+  // Every list must cover the whole table before anything is allocated: a
+  // declared count that the lists do not back never costs memory.
+  if (data.frame_idx.data.size() < count || data.image_idx.data.size() < count ||
+      data.palette_idx.data.size() < count) {
+    return false;
+  }
+
+  std::unique_ptr<std::uint16_t[]> frames(new (std::nothrow) std::uint16_t[count]);
+  std::unique_ptr<std::uint8_t[]> textures(new (std::nothrow) std::uint8_t[count]);
+  std::unique_ptr<std::uint8_t[]> palettes(new (std::nothrow) std::uint8_t[count]);
+  if (!frames || !textures || !palettes) return false;
+
+  const int* frame_values = data.frame_idx.data.data();
+  const int* texture_values = data.image_idx.data.data();
+  const int* palette_values = data.palette_idx.data.data();
+  for (std::uint32_t i = 0; i < count; ++i) {
+    // Values are cut to the width of their table, never clamped.
+    frames[i] = static_cast<std::uint16_t>(frame_values[i]);
+    textures[i] = static_cast<std::uint8_t>(texture_values[i]);
+    palettes[i] = static_cast<std::uint8_t>(palette_values[i]);
+  }
+
+  tbl_num = count;
+  frame_tbl = std::move(frames);
+  tex_tbl = std::move(textures);
+  pltt_tbl = std::move(palettes);
+  return true;
+}
+
+bool MorvConv::Write(const char* path) const {
+  FilePtr file(std::fopen(path, "wb"));
+  if (!file) {
+    std::printf(morv::msg::kCannotCreateFile, path);
+    return false;
+  }
+
+  // Every piece is attempted even after one has failed, each failure with
+  // its own line, so that the user sees how far the file got.
+  bool result = true;
+  const std::uint8_t count_bytes[4] = {
+      static_cast<std::uint8_t>(tbl_num), static_cast<std::uint8_t>(tbl_num >> 8),
+      static_cast<std::uint8_t>(tbl_num >> 16), static_cast<std::uint8_t>(tbl_num >> 24)};
+  if (!WriteItems(file.get(), count_bytes, sizeof count_bytes, 1)) {
+    std::fputs(morv::msg::kWriteCountFailed, stdout);
+    result = false;
+  }
+  if (!WriteFrameTable(file.get(), frame_tbl.get(), tbl_num)) {
+    std::fputs(morv::msg::kWriteFrameTableFailed, stdout);
+    result = false;
+  }
+  if (!WriteItems(file.get(), tex_tbl.get(), 1, tbl_num)) {
+    std::fputs(morv::msg::kWriteTextureTableFailed, stdout);
+    result = false;
+  }
+  if (!WriteItems(file.get(), pltt_tbl.get(), 1, tbl_num)) {
+    std::fputs(morv::msg::kWritePaletteTableFailed, stdout);
+    result = false;
+  }
+
+  // Data still buffered may only fail now (a full disk): that also makes the
+  // write fail, though no piece can be named for it.
+  if (std::fclose(file.release()) != 0) result = false;
+  return result;
+}
+
+void MorvConv::Release() noexcept {
+  tbl_num = 0;
+  frame_tbl.reset();
+  tex_tbl.reset();
+  pltt_tbl.reset();
+}
