@@ -39,6 +39,10 @@ TXmlDocReader::TXmlDocReader() : parser(std::make_unique<xercesc::SAX2XMLReaderI
   // reach past the local file system for its DTD, entities or schemas.
   parser->setProperty(xercesc::XMLUni::fgXercesSecurityManager, &security_manager);
   parser->setXMLEntityResolver(&entity_resolver);
+  // Schema location hints are only hints, and nothing here validates against
+  // a schema: they are never loaded, so a hint at an unreachable (or network)
+  // address costs nothing and fetches nothing.
+  parser->setFeature(xercesc::XMLUni::fgXercesLoadSchema, false);
 }
 
 TXmlDocReader::~TXmlDocReader() = default;
