@@ -1,0 +1,85 @@
+#ifndef TESTS_TESTSUPPORT_H
+#define TESTS_TESTSUPPORT_H
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace morv::test {
+
+// A fresh directory for one test, removed with everything in it afterwards.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  // The path of `name` inside the directory, as bytes.
+  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& bytes);
+
+// The UTF-8 text in CP932 (or another iconv encoding) bytes.
+std::string Encode(const std::string& utf8, const char* encoding = "CP932");
+
+// A little-endian table file: count, frames, textures, palettes.
+std::string TableFile(const std::vector<unsigned>& frames, const std::vector<unsigned>& textures,
+                      const std::vector<unsigned>& palettes);
+
+struct ProcessResult {
+  int status = -1;        // exit status; -1 when the process did not exit normally
+  int signal = 0;         // the signal that ended it, if any
+  std::string out;        // everything written to standard output
+  std::string err;        // everything written to standard error
+  double seconds = 0;     // wall time
+  long max_rss_kib = 0;   // peak resident memory
+};
+
+struct ProcessLimits {
+  std::optional<rlim_t> file_size;     // RLIMIT_FSIZE, with SIGXFSZ ignored
+  std::optional<rlim_t> address_space; // RLIMIT_AS
+  std::optional<rlim_t> cpu_seconds;   // RLIMIT_CPU
+  std::vector<std::string> environment;  // extra NAME=value entries
+};
+
+// Runs `argv` (argv[0] is the program) and waits for it.
+ProcessResult Run(const std::vector<std::string>& argv, const ProcessLimits& limits = {});
+
+// Runs the built converter with these arguments.
+ProcessResult RunConverter(const std::vector<std::string>& args,
+                           const ProcessLimits& limits = {});
+
+// Brings the XML platform up for a test suite whose readers need it.
+class XmlPlatformTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite();
+  static void TearDownTestSuite();
+};
+
+// The Shift_JIS messages of the converter, for comparing output.
+namespace msg {
+std::string ReadFailed(const std::string& path);
+std::string CannotCreate(const std::string& path);
+extern const std::string kTooFewArguments;
+extern const std::string kConvertFailed;
+extern const std::string kWriteFailed;
+extern const std::string kCountFailed;
+extern const std::string kFrameFailed;
+extern const std::string kTextureFailed;
+extern const std::string kPaletteFailed;
+}  // namespace msg
+
+}  // namespace morv::test
+
+#endif  // TESTS_TESTSUPPORT_H

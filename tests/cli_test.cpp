@@ -1,0 +1,172 @@
+// The built morv_conv, run as a process: documents in tests/data/ with the
+// table bytes, messages and exit statuses they must produce.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+
+namespace {
+
+using morv::test::ReadFile;
+using morv::test::RunConverter;
+using morv::test::ScratchDir;
+using morv::test::WriteFile;
+namespace msg = morv::test::msg;
+
+const std::string kData = MORV_TEST_DATA_DIR;
+const std::string kSentinel = "an older table file that must stay as it is";
+
+class CliTest : public ::testing::Test {
+ protected:
+  ScratchDir dir;
+};
+
+struct DocumentCase {
+  std::string document;  // in tests/data/ (or the examples)
+  std::string table;     // the table file it must produce; empty: refused
+  std::string printed;   // for a refused document, after the input path
+  int status;
+};
+
+TEST_F(CliTest, ConvertsDocumentsOrRefusesThemLeavingTheOutputAlone) {
+  const DocumentCase cases[] = {
+      {kData + "/two_steps.xml", kData + "/two_steps.bin", "", 0},
+      {kData + "/size_zero.xml", kData + "/size_zero.bin", "", 0},
+      {kData + "/longer_lists.xml", kData + "/longer_lists.bin", "", 0},
+      {kData + "/truncation.xml", kData + "/truncation.bin", "", 0},
+      {kData + "/no_body.xml", kData + "/no_body.bin", "", 0},
+      {kData + "/encoding_sjis.xml", kData + "/encoding.bin", "", 0},
+      {kData + "/encoding_utf8.xml", kData + "/encoding.bin", "", 0},
+      {kData + "/encoding_utf16.xml", kData + "/encoding.bin", "", 0},
+      {std::string(MORV_EXAMPLES_DIR) + "/blink.xml",
+       std::string(MORV_EXAMPLES_DIR) + "/blink.expected.bin", "", 0},
+      {kData + "/short_list.xml", "", msg::kConvertFailed, 1},
+      {kData + "/size_minus_one.xml", "", msg::kConvertFailed, 1},
+      {kData + "/huge_size.xml", "", msg::kConvertFailed, 1},
+      {kData + "/count_mismatch.xml", "", "read", 1},
+      {kData + "/truncated.xml", "", "read", 1},
+      {kData + "/missing.xml", "", "read", 1},
+      {kData, "", "read", 1},
+  };
+  for (const DocumentCase& c : cases) {
+    SCOPED_TRACE(c.document);
+    const std::string out = dir / "out.bin";
+    WriteFile(out, kSentinel);
+    const auto result = RunConverter({c.document, out});
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_EQ(result.err, "");
+    if (c.status == 0) {
+      EXPECT_EQ(result.out, "");
+      EXPECT_EQ(ReadFile(out), ReadFile(c.table));
+    } else {
+      EXPECT_EQ(result.out, c.printed == "read" ? msg::ReadFailed(c.document) : c.printed);
+      EXPECT_EQ(ReadFile(out), kSentinel);
+    }
+  }
+}
+
+TEST_F(CliTest, ArgumentsBeyondTheSecondAreIgnored) {
+  const std::string out = dir / "out.bin";
+  const auto result = RunConverter({kData + "/two_steps.xml", out, "extra", "--help"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(ReadFile(out), ReadFile(kData + "/two_steps.bin"));
+}
+
+TEST_F(CliTest, TooFewArgumentsCreateNothing) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{}, std::vector<std::string>{kData + "/two_steps.xml"}}) {
+    const auto result = RunConverter(args);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, msg::kTooFewArguments);
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
+TEST_F(CliTest, TheInputMayBeReplacedByItsOwnTableFile) {
+  const std::string path = dir / "same.xml";
+  WriteFile(path, ReadFile(kData + "/two_steps.xml"));
+  const auto result = RunConverter({path, path});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(ReadFile(path), ReadFile(kData + "/two_steps.bin"));
+}
+
+TEST_F(CliTest, JapaneseInputAndOutputPathsArePrintedAndOpenedByTheirBytes) {
+  const std::string in = dir / "入力.xml";
+  const std::string out = dir / morv::test::Encode("出力.bin");  // raw Shift_JIS bytes
+  WriteFile(in, ReadFile(kData + "/two_steps.xml"));
+  auto result = RunConverter({in, out});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(ReadFile(out), ReadFile(kData + "/two_steps.bin"));
+
+  const std::string missing = dir / "無い.xml";
+  result = RunConverter({missing, out});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out, msg::ReadFailed(missing));
+}
+
+struct WriteFailureCase {
+  const char* what;
+  std::string output;
+  std::optional<rlim_t> file_size;
+  std::string printed;  // before the final "write failed" line
+};
+
+TEST_F(CliTest, AFailedWriteReportsEachPieceAndEndsWithStatusOne) {
+  // 40,000 steps: 4 + 80,000 + 40,000 + 40,000 bytes, more than stdio
+  // buffers, so the writing fails inside the piece the limit falls in.
+  const int steps = 40000;
+  std::string frames, textures;
+  for (int i = 0; i < steps; ++i) {
+    frames += std::to_string(i) + " ";
+    textures += std::to_string(i % 3) + " ";
+  }
+  const std::string n = std::to_string(steps);
+  const std::string big = dir / "big.xml";
+  WriteFile(big, "<r><body><d><frame_idx size='" + n + "'>" + frames + "</frame_idx><image_idx size='" + n + "'>" + textures +
+                     "</image_idx><palette_idx size='" + n + "'>" + textures +
+                     "</palette_idx></d></body></r>");
+  const std::string out = dir / "out.bin";
+  const WriteFailureCase cases[] = {
+      {"missing directory", dir / "no/such/dir.bin", {}, msg::CannotCreate(dir / "no/such/dir.bin")},
+      {"directory", dir.path().string(), {}, msg::CannotCreate(dir.path().string())},
+      {"full device", "/dev/full", {},
+       msg::kFrameFailed + msg::kTextureFailed + msg::kPaletteFailed},
+      {"limit in the frame table", out, 50'000,
+       msg::kFrameFailed + msg::kTextureFailed + msg::kPaletteFailed},
+      {"limit in the texture table", out, 100'000, msg::kTextureFailed + msg::kPaletteFailed},
+      {"limit in the palette table", out, 150'000, msg::kPaletteFailed},
+  };
+  for (const WriteFailureCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    morv::test::ProcessLimits limits;
+    limits.file_size = c.file_size;
+    const auto result = RunConverter({big, c.output}, limits);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, c.printed + msg::kWriteFailed);
+    if (c.file_size) {
+      // The file stays as far as it was written.
+      EXPECT_EQ(std::filesystem::file_size(out), *c.file_size);
+    }
+  }
+}
+
+TEST_F(CliTest, TraceExplainsAFailedReadOnStandardError) {
+  const std::string document = kData + "/count_mismatch.xml";
+  morv::test::ProcessLimits limits;
+  limits.environment = {"MORV_CONV_TRACE=1"};
+  const auto traced = RunConverter({document, dir / "out.bin"}, limits);
+  const auto plain = RunConverter({document, dir / "out.bin"});
+  EXPECT_EQ(traced.status, 1);
+  EXPECT_EQ(traced.out, plain.out);
+  EXPECT_NE(traced.err.find("start reading xml file (" + document + ")"), std::string::npos);
+  EXPECT_NE(traced.err.find("2 values against the declared 3"), std::string::npos);
+  EXPECT_NE(traced.err.find("read failed! (" + document + ")"), std::string::npos);
+  EXPECT_EQ(plain.err, "");
+}
+
+}  // namespace

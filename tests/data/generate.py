@@ -1,0 +1,105 @@
+#!/usr/bin/env python3
+"""Writes the documents of the end-to-end tests and the table files they must
+produce. The table files are packed here independently of the converter.
+
+Run from this folder: python3 generate.py
+"""
+import struct
+
+
+def table(frames, textures, palettes):
+    return (struct.pack("<I", len(frames))
+            + b"".join(struct.pack("<H", f & 0xFFFF) for f in frames)
+            + bytes(t & 0xFF for t in textures)
+            + bytes(p & 0xFF for p in palettes))
+
+
+def document(body, title="テスト", encoding="Shift_JIS"):
+    return f"""<?xml version="1.0" encoding="{encoding}"?>
+<anm_document version="1.0.0">
+  <head>
+    <create user="tester" host="host01" date="2026-12-01" source="test.mb"/>
+    <title>{title}</title>
+    <generator name="pattern_export" version="2.4.1"/>
+  </head>
+  <body>
+{body}
+  </body>
+</anm_document>
+"""
+
+
+def lists(frames, textures, palettes, sizes=None):
+    fs, ts, ps = sizes or (len(frames), len(textures), len(palettes))
+    join = lambda values: " ".join(str(v) for v in values)
+    return f"""    <tex_pattern_data>
+      <frame_idx size="{fs}">{join(frames)}</frame_idx>
+      <image_idx size="{ts}">{join(textures)}</image_idx>
+      <palette_idx size="{ps}">{join(palettes)}</palette_idx>
+    </tex_pattern_data>"""
+
+
+def write(name, data):
+    with open(name, "wb") as f:
+        f.write(data)
+
+
+def main():
+    # The 12-byte example.
+    write("two_steps.xml", document(lists([0, 30], [1, 2], [0, 0])).encode("cp932"))
+    write("two_steps.bin", table([0, 30], [1, 2], [0, 0]))
+
+    # No entries: the count alone.
+    write("size_zero.xml", document(lists([], [3, 4], [5], sizes=(0, 2, 1))).encode("cp932"))
+    write("size_zero.bin", table([], [], []))
+
+    # Lists longer than frame_idx.size: only the first entries count.
+    write("longer_lists.xml",
+          document(lists([10, 20], [1, 2, 3, 4], [7, 8, 9])).encode("cp932"))
+    write("longer_lists.bin", table([10, 20], [1, 2], [7, 8]))
+
+    # Values wider than their tables are cut, never clamped.
+    write("truncation.xml",
+          document(lists([65536, 65541, -1, 3000000000], [300, 256, -1, 5],
+                         [44, -2, 255, 0])).encode("cp932"))
+    write("truncation.bin", table([0, 5, 0xFFFF, 0x7FFFFFFF], [44, 0, 0xFF, 5],
+                                  [44, 0xFE, 255, 0]))
+
+    # No body: nothing to convert, a table of no entries.
+    write("no_body.xml", document("").replace("<body>", "<nobody>")
+          .replace("</body>", "</nobody>").encode("cp932"))
+    write("no_body.bin", table([], [], []))
+
+    # One content in three encodings, with a Japanese title and names.
+    full_body = """    <tex_pattern_info frame_size="40" tool_start_frame="0" tool_end_frame="39" compress_material="on" material_size="2 1"/>
+    <tex_pattern_list_data image_size="2" palette_size="1">
+      <image_name index="0" name="目_開"/>
+      <image_name index="1" name="目_閉"/>
+      <palette_name index="0" name="肌"/>
+    </tex_pattern_list_data>
+""" + lists([0, 10, 20, 30, 35], [0, 1, 0, 1, 0], [0, 0, 0, 0, 0]) + """
+    <tex_pattern_anm_array size="1">
+      <tex_pattern_anm index="0" material_name="顔" data_size="5" data_head="0"/>
+    </tex_pattern_anm_array>"""
+    expected = table([0, 10, 20, 30, 35], [0, 1, 0, 1, 0], [0, 0, 0, 0, 0])
+    title = "まばたき～①"
+    write("encoding_sjis.xml", document(full_body, title, "Shift_JIS").encode("cp932"))
+    write("encoding_utf8.xml", document(full_body, title, "UTF-8").encode("utf-8"))
+    write("encoding_utf16.xml", document(full_body, title, "UTF-16").encode("utf-16"))
+    write("encoding.bin", expected)
+
+    # Documents the converter refuses.
+    write("short_list.xml",
+          document(lists([0, 10, 20], [1, 2], [0, 0, 0])).encode("cp932"))
+    write("count_mismatch.xml",
+          document(lists([0, 10], [1, 2], [0, 0], sizes=(3, 2, 2))).encode("cp932"))
+    write("size_minus_one.xml",
+          document('    <d><frame_idx size="-1"></frame_idx></d>').encode("cp932"))
+    write("huge_size.xml",
+          document('    <d><frame_idx size="2000000000"/></d>').encode("cp932"))
+    whole = document(lists([0, 30], [1, 2], [0, 0])).encode("cp932")
+    write("truncated.xml", whole[: len(whole) * 2 // 3])
+
+
+if __name__ == "__main__":
+    main()

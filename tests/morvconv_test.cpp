@@ -1,0 +1,169 @@
+// MorvConv: building the tables from a document and writing the table file.
+
+#include "converter/MorvConv.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+#include "converter/Messages.h"
+
+namespace {
+
+using morv::test::ReadFile;
+using morv::test::ScratchDir;
+using morv::test::TableFile;
+
+void Fill(ifp::TMorvDocument& doc, int size, std::vector<int> frames, std::vector<int> textures,
+          std::vector<int> palettes) {
+  doc.tex_pattern_data.frame_idx.size = size;
+  doc.tex_pattern_data.frame_idx.data = std::move(frames);
+  doc.tex_pattern_data.image_idx.data = std::move(textures);
+  doc.tex_pattern_data.palette_idx.data = std::move(palettes);
+}
+
+struct ConvertCase {
+  const char* what;
+  int size;
+  std::vector<int> frames, textures, palettes;
+  bool converts;
+  std::vector<unsigned> frame_tbl, tex_tbl, pltt_tbl;
+};
+
+TEST(ConvertTest, CutsValuesToTheirTableWidthAndNeedsFullLists) {
+  const ConvertCase cases[] = {
+      {"plain", 2, {0, 30}, {1, 2}, {0, 0}, true, {0, 30}, {1, 2}, {0, 0}},
+      {"truncated",
+       3,
+       {65536, 65541, -1},
+       {300, 256, -1},
+       {255, 44, -2},
+       true,
+       {0, 5, 0xFFFF},
+       {44, 0, 0xFF},
+       {255, 44, 0xFE}},
+      {"longer lists", 1, {7, 8, 9}, {1, 2}, {3, 4, 5}, true, {7}, {1}, {3}},
+      {"size 0", 0, {}, {1}, {}, true, {}, {}, {}},
+      {"short frames", 3, {1, 2}, {1, 2, 3}, {1, 2, 3}, false, {}, {}, {}},
+      {"short textures", 3, {1, 2, 3}, {1, 2}, {1, 2, 3}, false, {}, {}, {}},
+      {"short palettes", 3, {1, 2, 3}, {1, 2, 3}, {}, false, {}, {}, {}},
+      {"negative size", -1, {1}, {1}, {1}, false, {}, {}, {}},
+      {"huge size, no values", 2000000000, {}, {}, {}, false, {}, {}, {}},
+  };
+  for (const ConvertCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    ifp::TMorvDocument doc;
+    Fill(doc, c.size, c.frames, c.textures, c.palettes);
+    MorvConv conv;
+    ASSERT_EQ(conv.Convert(doc), c.converts);
+    if (!c.converts) {
+      // Nothing was allocated: the record is still empty.
+      EXPECT_EQ(conv.tbl_num, 0u);
+      EXPECT_EQ(conv.frame_tbl, nullptr);
+      EXPECT_EQ(conv.tex_tbl, nullptr);
+      EXPECT_EQ(conv.pltt_tbl, nullptr);
+      continue;
+    }
+    ASSERT_EQ(conv.tbl_num, c.frame_tbl.size());
+    for (std::size_t i = 0; i < c.frame_tbl.size(); ++i) {
+      EXPECT_EQ(conv.frame_tbl[i], c.frame_tbl[i]);
+      EXPECT_EQ(conv.tex_tbl[i], c.tex_tbl[i]);
+      EXPECT_EQ(conv.pltt_tbl[i], c.pltt_tbl[i]);
+    }
+  }
+}
+
+TEST(ConvertTest, TablesAreCopiesThatOutliveTheDocument) {
+  MorvConv conv;
+  {
+    ifp::TMorvDocument doc;
+    Fill(doc, 2, {10, 20}, {1, 2}, {3, 4});
+    ASSERT_TRUE(conv.Convert(doc));
+  }
+  EXPECT_EQ(conv.frame_tbl[1], 20);
+  conv.Release();
+  EXPECT_EQ(conv.tbl_num, 0u);
+  EXPECT_EQ(conv.frame_tbl, nullptr);
+  EXPECT_EQ(conv.pltt_tbl, nullptr);
+}
+
+class WriteTest : public ::testing::Test {
+ protected:
+  // Writes the tables of a document filled with these lists to `path`;
+  // returns Write's result and keeps what it printed.
+  bool Write(const std::string& path, std::vector<int> frames, std::vector<int> textures,
+             std::vector<int> palettes) {
+    ifp::TMorvDocument doc;
+    Fill(doc, static_cast<int>(frames.size()), frames, textures, palettes);
+    MorvConv conv;
+    EXPECT_TRUE(conv.Convert(doc));
+    ::testing::internal::CaptureStdout();
+    const bool result = conv.Write(path.c_str());
+    std::fflush(stdout);
+    printed = ::testing::internal::GetCapturedStdout();
+    return result;
+  }
+  ScratchDir dir;
+  std::string printed;
+};
+
+TEST_F(WriteTest, WritesTheTableFileByteForByte) {
+  const std::string out = dir / "out.bin";
+  ASSERT_TRUE(Write(out, {0, 30}, {1, 2}, {0, 0}));
+  EXPECT_EQ(ReadFile(out), std::string("\x02\0\0\0\0\0\x1E\0\x01\x02\0\0", 12));
+  EXPECT_EQ(printed, "");
+
+  ASSERT_TRUE(Write(out, {0x0102, 0x0304, 0x0506}, {7, 8, 9}, {10, 11, 12}));
+  const std::string bytes = ReadFile(out);
+  ASSERT_EQ(bytes.size(), 16u);
+  EXPECT_EQ(bytes.substr(4, 6), "\x02\x01\x04\x03\x06\x05");   // frames at 4, 6, 8
+  EXPECT_EQ(bytes.substr(10, 3), "\x07\x08\x09");              // textures at 10, 11, 12
+  EXPECT_EQ(bytes.substr(13, 3), "\x0A\x0B\x0C");              // palettes at 13, 14, 15
+
+  ASSERT_TRUE(Write(out, {}, {}, {}));
+  EXPECT_EQ(ReadFile(out), std::string(4, '\0'));
+  EXPECT_EQ(printed, "");
+}
+
+TEST_F(WriteTest, AFileThatCannotBeCreatedIsReportedWithItsPath) {
+  for (const std::string& path : {dir / "missing/out.bin", dir.path().string()}) {
+    EXPECT_FALSE(Write(path, {1}, {1}, {1}));
+    EXPECT_EQ(printed, morv::test::msg::CannotCreate(path));
+  }
+}
+
+TEST_F(WriteTest, DataThatFailsOnlyAtCloseFailsTheWrite) {
+  EXPECT_FALSE(Write("/dev/full", {1, 2}, {1, 2}, {1, 2}));
+  EXPECT_EQ(printed, "");
+}
+
+TEST(MessagesTest, AreTheShiftJisBytesOfTheirTexts) {
+  namespace m = morv::msg;
+  namespace t = morv::test::msg;
+  EXPECT_EQ(std::strlen(m::kFrameworkInitFailed), 16u);
+  EXPECT_EQ(m::kFrameworkInitFailed, morv::test::Encode("MFCの初期化失敗\n"));
+  EXPECT_EQ(std::strlen(m::kTooFewArguments), 19u);
+  EXPECT_EQ(m::kTooFewArguments, t::kTooFewArguments);
+  EXPECT_EQ(std::strlen(m::kReadFailed), 16u);
+  EXPECT_EQ(m::kReadFailed, t::ReadFailed("%s"));
+  EXPECT_EQ(std::strlen(m::kConvertFailed), 17u);
+  EXPECT_EQ(m::kConvertFailed, t::kConvertFailed);
+  EXPECT_EQ(std::strlen(m::kWriteFailed), 13u);
+  EXPECT_EQ(m::kWriteFailed, t::kWriteFailed);
+  EXPECT_EQ(std::strlen(m::kCannotCreateFile), 31u);
+  EXPECT_EQ(m::kCannotCreateFile, t::CannotCreate("%s"));
+  EXPECT_EQ(std::strlen(m::kWriteCountFailed), 22u);
+  EXPECT_EQ(m::kWriteCountFailed, t::kCountFailed);
+  EXPECT_EQ(std::strlen(m::kWriteFrameTableFailed), 24u);
+  EXPECT_EQ(m::kWriteFrameTableFailed, t::kFrameFailed);
+  EXPECT_EQ(std::strlen(m::kWriteTextureTableFailed), 22u);
+  EXPECT_EQ(m::kWriteTextureTableFailed, t::kTextureFailed);
+  EXPECT_EQ(std::strlen(m::kWritePaletteTableFailed), 23u);
+  EXPECT_EQ(m::kWritePaletteTableFailed, t::kPaletteFailed);
+}
+
+}  // namespace

@@ -1,0 +1,267 @@
+// The SAX2 reader core and the head: which hook sees which start tag and
+// which text, how text runs are joined, and when a read fails.
+
+#include "IntermediateFileParser/XmlDocReader.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "IntermediateFileParser/XmlDocument.h"
+#include "TestSupport.h"
+
+namespace ifp {
+namespace {
+
+using morv::test::Encode;
+using morv::test::ScratchDir;
+using morv::test::WriteFile;
+
+// Records what reaches the body hooks, one line per call.
+class RecordingReader : public TXmlDocReader {
+ public:
+  std::vector<std::string> events;
+
+ protected:
+  void OnElement(const std::string& name, const TAttributes& attributes) override {
+    std::string event = "E " + name + " " + std::to_string(GetDepth());
+    for (const TAttribute& a : attributes) event += " " + a.first + "=" + a.second;
+    events.push_back(event);
+  }
+  void OnText(const std::string& name, const std::string& text) override {
+    events.push_back("T " + name + " [" + text + "]");
+  }
+};
+
+class XmlDocReaderTest : public morv::test::XmlPlatformTest {
+ protected:
+  // Reads `xml` from a file; the events and the document stay for checking.
+  bool Read(const std::string& xml) {
+    const std::string path = dir / "doc.xml";
+    WriteFile(path, xml);
+    return reader.Read(&doc, path.c_str());
+  }
+  ScratchDir dir;
+  RecordingReader reader;
+  TXmlDocument doc;
+};
+
+struct RegionCase {
+  const char* what;
+  std::string xml;
+  std::vector<std::string> events;
+};
+
+TEST_F(XmlDocReaderTest, BodyHooksSeeOnlyWhatFollowsTheFirstBodyStartTag) {
+  const RegionCase cases[] = {
+      {"no body: all is head", "<r><a x='1'>text</a><b/></r>", {}},
+      {"body as root",
+       "<body v='1'><a>x</a></body>",
+       {"E a 1", "T a [x]"}},
+      {"body nested in the head",
+       "<r><head><x><body><c n='2'>t</c></body></x></head><d/></r>",
+       {"E body 3", "E c 4 n=2", "T c [t]", "E d 1"}},
+      {"text after a child is dropped",
+       "<r><body><a>x<b>y</b>z</a></body></r>",
+       {"E body 1", "E a 2", "T a [x]", "E b 3", "T b [y]"}},
+      {"white space after a start tag is text of the outer element",
+       "<r><body>\n  <a/>\n  <b></b>\n</body></r>",
+       {"E body 1", "T body [\n  ]", "E a 2", "E b 2"}},
+      {"attributes in document order, text joined across comments and references",
+       "<!DOCTYPE r [<!ENTITY n '3 4'>]><r><body><a z='1' a='2'>1 <!--c-->2&#32;&n; "
+       "<![CDATA[5]]> 6<?pi x?>7 &amp; &lt;</a></body></r>",
+       {"E body 1", "E a 2 z=1 a=2", "T a [1 2 3 4 5 67 & <]"}},
+  };
+  for (const RegionCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    reader.events.clear();
+    ASSERT_TRUE(Read(c.xml));
+    EXPECT_EQ(reader.events, c.events);
+  }
+}
+
+TEST_F(XmlDocReaderTest, TheRootIsRecordedButNeverDispatched) {
+  ASSERT_TRUE(Read("<doc version='1.2' version2='x'><body/></doc>"));
+  EXPECT_EQ(doc.root_name, "doc");
+  EXPECT_EQ(doc.version, "1.2");
+  EXPECT_EQ(reader.events, (std::vector<std::string>{"E body 1"}));
+
+  ASSERT_TRUE(Read("<other><body/></other>"));  // no version: the old one stays
+  EXPECT_EQ(doc.root_name, "other");
+  EXPECT_EQ(doc.version, "1.2");
+  ASSERT_TRUE(Read("<p:doc xmlns:p='urn:x' version=''/>"));  // the local name
+  EXPECT_EQ(doc.root_name, "doc");
+  EXPECT_EQ(doc.version, "");
+}
+
+TEST_F(XmlDocReaderTest, ASecondReadStartsAfresh) {
+  // The first read stops deep inside the body.
+  EXPECT_FALSE(Read("<r><body><a><b>1"));
+  reader.events.clear();
+  ASSERT_TRUE(Read("<r><title>t</title><body><a/></body></r>"));
+  EXPECT_EQ(doc.title, "t");
+  EXPECT_EQ(reader.events, (std::vector<std::string>{"E body 1", "E a 2"}));
+}
+
+TEST_F(XmlDocReaderTest, ARunLongerThanTheParsersBufferArrivesInOneCall) {
+  // 2.5 MiB of text: the parser cuts it at every MiB.
+  std::string text;
+  for (int i = 0; text.size() < 2'500'000; ++i) text += std::to_string(i % 1000) + " ";
+  ASSERT_TRUE(Read("<r><body><a>" + text + "</a></body></r>"));
+  ASSERT_EQ(reader.events.size(), 3u);
+  EXPECT_EQ(reader.events[2], "T a [" + text + "]");
+}
+
+struct HeadCase {
+  const char* what;
+  std::string xml;
+  ELE_create create;
+  ELE_generator generator;
+  std::string title;
+  std::string comment;
+};
+
+TEST_F(XmlDocReaderTest, TheHeadFillsCreateGeneratorTitleAndComment) {
+  const HeadCase cases[] = {
+      {"some create attributes",
+       "<r><head><create user='u' date='d' other='o'/></head><body/></r>",
+       {"u", "", "d", ""}, {}, "", ""},
+      {"two create elements overwrite only what they name",
+       "<r><head><create user='u' host='h'/><create host='h2' source='s'/></head></r>",
+       {"u", "h2", "", "s"}, {}, "", ""},
+      {"create and generator nested deeper, before the body",
+       "<r><head><x><y><create user='deep'/><generator name='g' version='2.0'/></y></x></head>"
+       "</r>",
+       {"deep", "", "", ""}, {"g", "2.0"}, "", ""},
+      {"create, title and comment after the body change nothing",
+       "<r><head/><body><create user='late'/><title>late</title><comment>c</comment></body></r>",
+       {}, {}, "", ""},
+      {"a title over several lines is kept verbatim",
+       "<r><head><title>\n  first line\n\tsecond  </title><comment> c </comment></head></r>",
+       {}, {}, "\n  first line\n\tsecond  ", " c "},
+      {"references in a title",
+       "<r><head><title>Tom &amp; Jerry &#x41;<!-- -->B</title></head></r>",
+       {}, {}, "Tom & Jerry AB", ""},
+      {"text before a child element of the title",
+       "<r><head><title>before<b>inner</b>after</title></head></r>",
+       {}, {}, "before", ""},
+      {"empty and self-closing titles change nothing",
+       "<r><head><title>kept</title><title/><title></title></head></r>",
+       {}, {}, "kept", ""},
+  };
+  for (const HeadCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    TXmlDocument fresh;
+    ASSERT_TRUE(reader.Read(&fresh, (WriteFile(dir / "h.xml", c.xml), (dir / "h.xml").c_str())));
+    EXPECT_EQ(fresh.create.user, c.create.user);
+    EXPECT_EQ(fresh.create.host, c.create.host);
+    EXPECT_EQ(fresh.create.date, c.create.date);
+    EXPECT_EQ(fresh.create.source, c.create.source);
+    EXPECT_EQ(fresh.generator.name, c.generator.name);
+    EXPECT_EQ(fresh.generator.version, c.generator.version);
+    EXPECT_EQ(fresh.title, c.title);
+    EXPECT_EQ(fresh.comment, c.comment);
+  }
+}
+
+TEST_F(XmlDocReaderTest, TheHeadReadsTheSameFromEveryEncoding) {
+  const std::string title_utf8 = "テクスチャ①パターン～表示";
+  const std::string body = "<r><head><title>" + title_utf8 + "</title></head></r>";
+  const std::string expected = Encode(title_utf8);
+  const struct {
+    const char* declared;
+    const char* iconv_name;
+  } encodings[] = {{"Shift_JIS", "CP932"}, {"UTF-8", "UTF-8"}, {"UTF-16", "UTF-16"}};
+  for (const auto& e : encodings) {
+    SCOPED_TRACE(e.declared);
+    const std::string xml =
+        Encode("<?xml version='1.0' encoding='" + std::string(e.declared) + "'?>" + body,
+               e.iconv_name);
+    TXmlDocument fresh;
+    WriteFile(dir / "enc.xml", xml);
+    ASSERT_TRUE(reader.Read(&fresh, (dir / "enc.xml").c_str()));
+    EXPECT_EQ(fresh.title, expected);
+  }
+}
+
+TEST_F(XmlDocReaderTest, PathsAreOpenedByTheirExactBytes) {
+  const std::string document = "<r><head><title>ok</title></head><body/></r>";
+  for (const std::string& name : {std::string("テクスチャ.xml"), Encode("パターン.xml")}) {
+    const std::string path = dir / name;
+    WriteFile(path, document);
+    TXmlDocument fresh;
+    ASSERT_TRUE(reader.Read(&fresh, path.c_str())) << path;
+    EXPECT_EQ(fresh.title, "ok");
+  }
+}
+
+TEST_F(XmlDocReaderTest, LocalExternalDtdsAndEntitiesResolveNextToTheDocument) {
+  const std::string sub = dir / Encode("資料");
+  std::filesystem::create_directory(sub);
+  WriteFile(sub + "/defs.dtd", "<!ENTITY title SYSTEM 'parts/title.txt'>");
+  std::filesystem::create_directory(sub + "/parts");
+  WriteFile(sub + "/parts/title.txt", "from an entity");
+  WriteFile(sub + "/doc.xml",
+            "<!DOCTYPE r SYSTEM 'defs.dtd'><r><head><title>&title;</title></head></r>");
+  ASSERT_TRUE(reader.Read(&doc, (sub + "/doc.xml").c_str()));
+  EXPECT_EQ(doc.title, "from an entity");
+}
+
+struct FailureCase {
+  const char* what;
+  std::string path;  // empty: the document below, written to a file
+  std::string xml;
+};
+
+TEST_F(XmlDocReaderTest, EveryParserReportAndEveryBadInputFailsTheRead) {
+  std::string bomb = "<!DOCTYPE r [<!ENTITY e0 'lol'>";
+  for (int i = 1; i <= 10; ++i) {
+    bomb += "<!ENTITY e" + std::to_string(i) + " '";
+    for (int j = 0; j < 10; ++j) bomb += "&e" + std::to_string(i - 1) + ";";
+    bomb += "'>";
+  }
+  bomb += "]><r><body>&e10;</body></r>";
+  const FailureCase cases[] = {
+      {"missing file", dir / "missing.xml", ""},
+      {"directory", dir.path().string(), ""},
+      {"endless input", "/dev/zero", ""},
+      {"empty file", "", ""},
+      {"not well-formed", "", "<r><body></r>"},
+      {"undeclared entity", "", "<r>&nothing;</r>"},
+      {"unknown encoding", "", "<?xml version='1.0' encoding='x-unknown-enc'?><r/>"},
+      {"a warning only", "",
+       "<!DOCTYPE r [<!ATTLIST r a CDATA #IMPLIED><!ATTLIST r a CDATA #IMPLIED>]><r/>"},
+      {"entity bomb", "", bomb},
+      {"network DTD", "", "<!DOCTYPE r SYSTEM 'http://127.0.0.1:9/r.dtd'><r/>"},
+      {"network entity", "",
+       "<!DOCTYPE r [<!ENTITY x SYSTEM 'https://127.0.0.1:9/x'>]><r>&x;</r>"},
+      {"ftp entity", "", "<!DOCTYPE r [<!ENTITY x SYSTEM 'ftp://127.0.0.1/x'>]><r>&x;</r>"},
+      {"remote file URL", "", "<!DOCTYPE r SYSTEM 'file://example.invalid/r.dtd'><r/>"},
+      {"missing local DTD", "", "<!DOCTYPE r SYSTEM 'nothing.dtd'><r/>"},
+  };
+  for (const FailureCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string path = c.path;
+    if (path.empty()) {
+      path = dir / "bad.xml";
+      WriteFile(path, c.xml);
+    }
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(reader.Read(&doc, path.c_str()));
+    // Nothing waits on the network or reads an endless input to its end.
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+              5.0);
+  }
+}
+
+TEST_F(XmlDocReaderTest, SchemaLocationHintsAreNeverLoaded) {
+  ASSERT_TRUE(Read(
+      "<r xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance' "
+      "xsi:noNamespaceSchemaLocation='http://127.0.0.1:9/r.xsd' "
+      "xsi:schemaLocation='urn:x missing.xsd'><body><a/></body></r>"));
+  EXPECT_EQ(reader.events, (std::vector<std::string>{"E body 1", "E a 2"}));
+}
+
+}  // namespace
+}  // namespace ifp
