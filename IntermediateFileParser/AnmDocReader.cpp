@@ -1,5 +1,7 @@
 #include "IntermediateFileParser/AnmDocReader.h"
 
+#include "platform/Memory.h"
+
 namespace ifp {
 
 void TAnmDocReader::ReadAnmDataSize(ELE_anm_data<int>& list, const TAttributes& attributes) const {
@@ -7,6 +9,7 @@ void TAnmDocReader::ReadAnmDataSize(ELE_anm_data<int>& list, const TAttributes& 
     if (attribute.first == "size") {
       list.size = ToInt(attribute);
       list.data.reserve(ReservableCount(list.size));
+      platform::AdviseSequentialFill(list.data.data(), list.data.capacity() * sizeof(int));
     }
   }
 }

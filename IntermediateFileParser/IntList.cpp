@@ -46,12 +46,8 @@ std::int32_t ToInt32(std::string_view text) {
   return number.Value();
 }
 
-void TIntListBuilder::StartToken() {
-  if (static_cast<std::int64_t>(values_.size()) >= expected_) {
-    throw TReadError("more values than the declared " + std::to_string(expected_));
-  }
-  in_token_ = true;
-  number_ = TDecimal();
+void TIntListBuilder::FailTooMany() const {
+  throw TReadError("more values than the declared " + std::to_string(expected_));
 }
 
 void TIntListBuilder::Finish() {

@@ -70,8 +70,16 @@ class TIntListBuilder {
   void Finish();
 
  private:
-  static bool IsSeparator(char32_t c) { return c == U' ' || c == U'\n' || c == U'\t'; }
-  void StartToken();
+  static bool IsSeparator(char32_t c) {
+    constexpr std::uint64_t kSeparators = (1u << '\t') | (1u << '\n') | (std::uint64_t{1} << ' ');
+    return c <= U' ' && ((kSeparators >> c) & 1) != 0;
+  }
+  void StartToken() {
+    if (static_cast<std::int64_t>(values_.size()) >= expected_) FailTooMany();
+    in_token_ = true;
+    number_ = TDecimal();
+  }
+  [[noreturn]] void FailTooMany() const;
   void EndToken() {
     values_.push_back(number_.Value());
     in_token_ = false;
@@ -85,15 +93,37 @@ class TIntListBuilder {
 
 template <class Char>
 void TIntListBuilder::Append(const Char* text, std::size_t length) {
-  for (std::size_t i = 0; i < length; ++i) {
-    // Units are compared unsigned, so a byte above 0x7F is never a digit.
-    const char32_t c = static_cast<std::make_unsigned_t<Char>>(text[i]);
-    if (IsSeparator(c)) {
-      if (in_token_) EndToken();
-    } else {
-      if (!in_token_) StartToken();
-      number_.Feed(c);
+  // Units are compared unsigned, so a byte above 0x7F is never a digit.
+  using Unit = std::make_unsigned_t<Char>;
+  const Unit* p = reinterpret_cast<const Unit*>(text);
+  const Unit* const end = p + length;
+  if (in_token_) {
+    // The token that the previous piece left open.
+    while (p != end && !IsSeparator(*p)) number_.Feed(*p++);
+    if (p == end) return;
+    EndToken();
+  }
+  for (;;) {
+    while (p != end && IsSeparator(*p)) ++p;
+    if (p == end) return;
+    StartToken();
+    // Most tokens are a few plain digits ending inside this piece: up to
+    // nine digits cannot leave the 32-bit range, so they are summed directly.
+    const Unit* digit = p;
+    std::int32_t value = 0;
+    while (digit != end && digit - p < 9 && *digit >= '0' && *digit <= '9') {
+      value = value * 10 + static_cast<std::int32_t>(*digit++ - '0');
     }
+    if (digit != p && digit != end && IsSeparator(*digit)) {
+      values_.push_back(value);
+      in_token_ = false;
+      p = digit;
+      continue;
+    }
+    // Anything else goes the general way, character by character.
+    while (p != end && !IsSeparator(*p)) number_.Feed(*p++);
+    if (p == end) return;
+    EndToken();
   }
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "converter/Messages.h"
+#include "platform/Memory.h"
 
 namespace {
 
@@ -52,6 +53,9 @@ bool MorvConv::Convert(const ifp::TMorvDocument& document) {
   std::unique_ptr<std::uint8_t[]> textures(new (std::nothrow) std::uint8_t[count]);
   std::unique_ptr<std::uint8_t[]> palettes(new (std::nothrow) std::uint8_t[count]);
   if (!frames || !textures || !palettes) return false;
+  platform::AdviseSequentialFill(frames.get(), sizeof(std::uint16_t) * count);
+  platform::AdviseSequentialFill(textures.get(), count);
+  platform::AdviseSequentialFill(palettes.get(), count);
 
   const int* frame_values = data.frame_idx.data.data();
   const int* texture_values = data.image_idx.data.data();

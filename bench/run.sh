@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Builds morv_conv and the bare-parse program in Release mode, generates the
+# benchmark documents (once) and compares the two side by side.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+scripts/build.sh -DMORV_BUILD_BENCH=ON
+exec python3 bench/run.py build build/bench-data
