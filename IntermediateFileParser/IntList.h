@@ -30,6 +30,8 @@ class TDecimal {
   }
 
   std::int32_t Value() const;
+  // True once the number has ended: nothing that follows can change it.
+  bool Done() const { return state_ == State::kDone; }
 
  private:
   enum class State { kLeading, kSigned, kDigits, kDone };
@@ -80,6 +82,15 @@ class TIntListBuilder {
     number_ = TDecimal();
   }
   [[noreturn]] void FailTooMany() const;
+
+  // Feeds the open token up to its end or the end of the piece; returns
+  // where it stopped. What follows a token's number is skipped unread.
+  template <class Unit>
+  const Unit* ReadToken(const Unit* p, const Unit* end) {
+    while (p != end && !number_.Done() && !IsSeparator(*p)) number_.Feed(*p++);
+    while (p != end && !IsSeparator(*p)) ++p;
+    return p;
+  }
   void EndToken() {
     values_.push_back(number_.Value());
     in_token_ = false;
@@ -99,7 +110,7 @@ void TIntListBuilder::Append(const Char* text, std::size_t length) {
   const Unit* const end = p + length;
   if (in_token_) {
     // The token that the previous piece left open.
-    while (p != end && !IsSeparator(*p)) number_.Feed(*p++);
+    p = ReadToken(p, end);
     if (p == end) return;
     EndToken();
   }
@@ -121,7 +132,7 @@ void TIntListBuilder::Append(const Char* text, std::size_t length) {
       continue;
     }
     // Anything else goes the general way, character by character.
-    while (p != end && !IsSeparator(*p)) number_.Feed(*p++);
+    p = ReadToken(p, end);
     if (p == end) return;
     EndToken();
   }

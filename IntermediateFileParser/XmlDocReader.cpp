@@ -108,7 +108,9 @@ void TXmlDocReader::startElement(const XMLCh* const /*uri*/, const XMLCh* const 
                             platform::ToAnsi(attrs.getValue(i)));
   }
 
-  ++depth;
+  if (++depth >= kMaxDepth) {
+    throw TReadError("elements nested deeper than " + std::to_string(kMaxDepth) + " levels");
+  }
   current_name = platform::ToAnsi(localname);
   if (current_name == "body") in_head = false;
 

@@ -49,6 +49,12 @@ class TXmlDocReader : public xercesc::DefaultHandler {
     std::string buffer;
   };
 
+  // The deepest element nesting a document may have. The parser's cost per
+  // element grows with the depth, so an absurdly deep document (a hostile
+  // one: real documents nest a few levels) is refused at this depth instead
+  // of keeping the parser busy for seconds.
+  static constexpr int kMaxDepth = 10000;
+
   // Needs the XML platform to be initialised; must be destroyed before it is
   // terminated.
   TXmlDocReader();

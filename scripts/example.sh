@@ -3,7 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-scripts/build.sh -DMORV_BUILD_TESTS=OFF >/dev/null
+scripts/build.sh -- morv_conv >/dev/null
 
 in=examples/blink.xml
 out=build/blink.bin

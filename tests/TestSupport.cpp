@@ -144,9 +144,17 @@ ProcessResult Run(const std::vector<std::string>& argv, const ProcessLimits& lim
 }
 
 ProcessResult RunConverter(const std::vector<std::string>& args, const ProcessLimits& limits) {
-  std::vector<std::string> argv{MORV_CONV_PATH};
+  // Through the probe, so that the peak memory is the converter's own.
+  std::string report = (std::filesystem::temp_directory_path() / "morv_rss_XXXXXX").string();
+  const int fd = ::mkstemp(report.data());
+  if (fd < 0) throw std::runtime_error("mkstemp failed");
+  ::close(fd);
+  std::vector<std::string> argv{MORV_RSS_PROBE_PATH, report, MORV_CONV_PATH};
   argv.insert(argv.end(), args.begin(), args.end());
-  return Run(argv, limits);
+  ProcessResult result = Run(argv, limits);
+  std::istringstream(ReadFile(report)) >> result.max_rss_kib;
+  std::filesystem::remove(report);
+  return result;
 }
 
 void XmlPlatformTest::SetUpTestSuite() { xercesc::XMLPlatformUtils::Initialize(); }

@@ -43,7 +43,7 @@ struct ProcessResult {
   std::string out;        // everything written to standard output
   std::string err;        // everything written to standard error
   double seconds = 0;     // wall time
-  long max_rss_kib = 0;   // peak resident memory
+  long max_rss_kib = 0;   // peak resident memory (of the converter, for RunConverter)
 };
 
 struct ProcessLimits {

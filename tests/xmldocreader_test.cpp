@@ -255,6 +255,17 @@ TEST_F(XmlDocReaderTest, EveryParserReportAndEveryBadInputFailsTheRead) {
   }
 }
 
+TEST_F(XmlDocReaderTest, TheDepthCapRefusesAbsurdlyDeepDocuments) {
+  const auto nested = [](int levels) {
+    std::string xml;
+    for (int i = 0; i < levels; ++i) xml += "<a>";
+    for (int i = 0; i < levels; ++i) xml += "</a>";
+    return xml;
+  };
+  EXPECT_TRUE(Read(nested(TXmlDocReader::kMaxDepth)));
+  EXPECT_FALSE(Read(nested(TXmlDocReader::kMaxDepth + 1)));
+}
+
 TEST_F(XmlDocReaderTest, SchemaLocationHintsAreNeverLoaded) {
   ASSERT_TRUE(Read(
       "<r xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance' "
