@@ -55,13 +55,16 @@ XMLSize_t TFileStream::readBytes(XMLByte* const to_fill, const XMLSize_t max_to_
   return static_cast<XMLSize_t>(got);
 }
 
-TDocumentInput::TDocumentInput(std::string path)
+TDocumentInput::TDocumentInput(std::string path, TKind kind)
     : path_(std::move(path)), file_(OpenForReading(path_)) {
   struct stat info {};
   if (::fstat(file_.Get(), &info) != 0) {
     throw TReadError("cannot examine " + path_ + ": " + std::strerror(errno));
   }
   if (S_ISDIR(info.st_mode)) throw TReadError(path_ + " is a directory");
+  if (kind == TKind::kRegularFile && !S_ISREG(info.st_mode)) {
+    throw TReadError(path_ + " is not a regular file");
+  }
   if (S_ISREG(info.st_mode)) size_ = static_cast<std::uint64_t>(info.st_size);
   setSystemId(SystemIdOf(path_).c_str());
 }

@@ -50,11 +50,20 @@ class TFileStream : public xercesc::BinInputStream {
 // A document or an external entity read from a local file, named by the exact
 // bytes of its path: a path in UTF-8, in raw Shift_JIS or in any other bytes
 // opens as given. The file is opened at construction, so that a missing file
-// or a directory is known before the parse starts.
+// or a directory is known before the parse starts. The document may be a pipe
+// or a device; what a document names must be a regular file, so that it
+// cannot make the read wait on a terminal or a pipe.
 class TDocumentInput : public xercesc::InputSource {
  public:
-  // Throws TReadError when the file cannot be opened or is a directory.
-  explicit TDocumentInput(std::string path);
+  // What a path may name.
+  enum class TKind {
+    kAnyFile,     // the document itself: a regular file, a pipe or a device
+    kRegularFile  // an external DTD or entity: a regular file only
+  };
+
+  // Throws TReadError when the file cannot be opened, is a directory, or is
+  // not a regular file where one is required.
+  explicit TDocumentInput(std::string path, TKind kind = TKind::kAnyFile);
 
   // Hands the opened file to the parser, which adopts the stream.
   xercesc::BinInputStream* makeStream() const override;

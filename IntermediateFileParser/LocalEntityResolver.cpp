@@ -106,7 +106,8 @@ xercesc::InputSource* TLocalEntityResolver::resolveEntity(
     path = slash == std::string::npos ? id : base.substr(0, slash + 1) + id;
   }
   // The parser adopts the source and deletes it when it is done.
-  return std::make_unique<TDocumentInput>(std::move(path)).release();
+  return std::make_unique<TDocumentInput>(std::move(path), TDocumentInput::TKind::kRegularFile)
+      .release();
 }
 
 }  // namespace ifp

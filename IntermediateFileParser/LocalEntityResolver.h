@@ -5,8 +5,8 @@
 
 namespace ifp {
 
-// Resolves the external DTDs, entities and schemas that a document names,
-// from local files only. A relative system id is taken next to the file that
+// Resolves the external DTDs and entities that a document names, from local
+// regular files only. A relative system id is taken next to the file that
 // names it, by the exact bytes of that file's path; an absolute path or a
 // file: URL is opened as it stands. Anything at a network address (http,
 // https, ftp or any other scheme) is refused and ends the read: nothing is

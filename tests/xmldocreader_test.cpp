@@ -239,6 +239,8 @@ TEST_F(XmlDocReaderTest, EveryParserReportAndEveryBadInputFailsTheRead) {
       {"ftp entity", "", "<!DOCTYPE r [<!ENTITY x SYSTEM 'ftp://127.0.0.1/x'>]><r>&x;</r>"},
       {"remote file URL", "", "<!DOCTYPE r SYSTEM 'file://example.invalid/r.dtd'><r/>"},
       {"missing local DTD", "", "<!DOCTYPE r SYSTEM 'nothing.dtd'><r/>"},
+      {"a device as DTD", "", "<!DOCTYPE r SYSTEM '/dev/stdin'><r/>"},
+      {"a directory as entity", "", "<!DOCTYPE r [<!ENTITY x SYSTEM '/'>]><r>&x;</r>"},
   };
   for (const FailureCase& c : cases) {
     SCOPED_TRACE(c.what);

@@ -1,0 +1,62 @@
+// Fuzz target: arbitrary bytes as an input document, through the whole
+// converter: TMorvDocReader::Read, MorvConv::Convert and MorvConv::Write.
+// The document and the table file live in anonymous memory files, so a run
+// touches nothing on disk.
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <xercesc/util/PlatformUtils.hpp>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "IntermediateFileParser/DocumentInput.h"
+#include "IntermediateFileParser/MorvDocReader.h"
+#include "IntermediateFileParser/MorvDocument.h"
+#include "converter/MorvConv.h"
+
+namespace {
+
+// An anonymous memory file, named by a /proc path that opens it afresh.
+class MemoryFile {
+ public:
+  MemoryFile() : file_(::memfd_create("morv_fuzz", 0)) {}
+  bool ok() const { return file_.Get() >= 0; }
+  std::string path() const { return "/proc/self/fd/" + std::to_string(file_.Get()); }
+  bool Fill(const std::uint8_t* data, std::size_t size) {
+    while (size > 0) {
+      const ssize_t wrote = ::write(file_.Get(), data, size);
+      if (wrote <= 0) return false;
+      data += wrote;
+      size -= static_cast<std::size_t>(wrote);
+    }
+    return true;
+  }
+
+ private:
+  ifp::TFileDescriptor file_;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static const bool platform_ready = (xercesc::XMLPlatformUtils::Initialize(), true);
+  (void)platform_ready;
+
+  MemoryFile input;
+  if (!input.ok() || !input.Fill(data, size)) return 0;
+  MorvConv conv;
+  bool converted = false;
+  {
+    ifp::TMorvDocReader reader;
+    ifp::TMorvDocument document;
+    converted = reader.Read(&document, input.path().c_str()) && conv.Convert(document);
+  }
+  if (converted) {
+    MemoryFile output;
+    if (output.ok()) conv.Write(output.path().c_str());
+  }
+  return 0;
+}

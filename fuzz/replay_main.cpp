@@ -1,0 +1,45 @@
+// Replays inputs through the fuzz target without libFuzzer, so that the
+// target is built and its corpus re-run by every ordinary build and test run.
+//
+//   fuzz_converter_replay <file or folder>...
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
+
+namespace {
+
+void Replay(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
+  LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  int replayed = 0;
+  for (int i = 1; i < argc; ++i) {
+    const std::filesystem::path path(argv[i]);
+    if (std::filesystem::is_directory(path)) {
+      for (const auto& entry : std::filesystem::recursive_directory_iterator(path)) {
+        if (entry.is_regular_file()) {
+          Replay(entry.path());
+          ++replayed;
+        }
+      }
+    } else {
+      Replay(path);
+      ++replayed;
+    }
+  }
+  std::printf("replayed %d inputs\n", replayed);
+  return replayed > 0 ? 0 : 1;
+}
