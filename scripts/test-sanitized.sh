@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Sets up, builds the whole test suite with AddressSanitizer,
+# UndefinedBehaviorSanitizer and leak checking into build-sanitize/, and runs it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORV_SANITIZE=ON >/dev/null
+cmake --build build-sanitize -j"$(nproc)"
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1
+export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+ctest --test-dir build-sanitize --output-on-failure -j"$(nproc)"
