@@ -1,12 +1,11 @@
 #ifndef IFP_DOCUMENTINPUT_H
 #define IFP_DOCUMENTINPUT_H
 
-#include <xercesc/sax/InputSource.hpp>
-#include <xercesc/util/BinInputStream.hpp>
-
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <xercesc/sax/InputSource.hpp>
+#include <xercesc/util/BinInputStream.hpp>
 
 namespace ifp {
 

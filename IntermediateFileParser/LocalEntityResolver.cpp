@@ -1,9 +1,8 @@
 #include "IntermediateFileParser/LocalEntityResolver.h"
 
-#include <xercesc/util/XMLResourceIdentifier.hpp>
-
 #include <memory>
 #include <string>
+#include <xercesc/util/XMLResourceIdentifier.hpp>
 
 #include "IntermediateFileParser/DocumentInput.h"
 #include "IntermediateFileParser/ReadError.h"
@@ -67,8 +66,8 @@ std::string PathOfFileUrl(const std::string& url) {
   std::string rest = url.substr(5);  // after "file:"
   if (rest.compare(0, 2, "//") == 0) {
     const std::size_t path_start = rest.find('/', 2);
-    const std::string host = rest.substr(2, path_start == std::string::npos ? std::string::npos
-                                                                            : path_start - 2);
+    const std::string host =
+        rest.substr(2, path_start == std::string::npos ? std::string::npos : path_start - 2);
     if (!host.empty() && host != "localhost") {
       throw TReadError("refused to fetch " + url + ": not a local file");
     }

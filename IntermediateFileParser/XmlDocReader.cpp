@@ -1,13 +1,12 @@
 #include "IntermediateFileParser/XmlDocReader.h"
 
+#include <algorithm>
+#include <cassert>
+#include <exception>
 #include <xercesc/sax/SAXParseException.hpp>
 #include <xercesc/sax2/Attributes.hpp>
 #include <xercesc/util/XMLException.hpp>
 #include <xercesc/util/XMLUni.hpp>
-
-#include <algorithm>
-#include <cassert>
-#include <exception>
 
 #include "IntermediateFileParser/DocumentInput.h"
 #include "IntermediateFileParser/ReadError.h"
@@ -66,7 +65,7 @@ bool TXmlDocReader::Read(TXmlDocument* doc, const char* path) {
   } catch (const xercesc::SAXParseException&) {
     // Traced by the error handler that threw it.
   } catch (const xercesc::XMLException& e) {
-    Trace("%s\n", platform::ToAnsi(e.getMessage()).c_str());
+    Trace("%s\n", TTranscoder(e.getMessage()).c_str());
   } catch (const std::exception& e) {
     Trace("%s\n", e.what());
   } catch (...) {
@@ -104,14 +103,14 @@ void TXmlDocReader::startElement(const XMLCh* const /*uri*/, const XMLCh* const 
   TAttributes attributes;
   attributes.reserve(count);
   for (XMLSize_t i = 0; i < count; ++i) {
-    attributes.emplace_back(platform::ToAnsi(attrs.getLocalName(i)),
-                            platform::ToAnsi(attrs.getValue(i)));
+    attributes.emplace_back(TTranscoder(attrs.getLocalName(i)).str(),
+                            TTranscoder(attrs.getValue(i)).str());
   }
 
   if (++depth >= kMaxDepth) {
     throw TReadError("elements nested deeper than " + std::to_string(kMaxDepth) + " levels");
   }
-  current_name = platform::ToAnsi(localname);
+  current_name = TTranscoder(localname).str();
   if (current_name == "body") in_head = false;
 
   if (depth == 0) {
@@ -220,15 +219,13 @@ void TXmlDocReader::OnHeadText(const std::string& name, const std::string& text)
 
 void TXmlDocReader::warning(const xercesc::SAXParseException& exc) { Fail("warning", exc); }
 void TXmlDocReader::error(const xercesc::SAXParseException& exc) { Fail("error", exc); }
-void TXmlDocReader::fatalError(const xercesc::SAXParseException& exc) {
-  Fail("fatal error", exc);
-}
+void TXmlDocReader::fatalError(const xercesc::SAXParseException& exc) { Fail("fatal error", exc); }
 
 // Every report of the parser, a warning included, ends the read.
 void TXmlDocReader::Fail(const char* kind, const xercesc::SAXParseException& exc) {
   Trace("%s at %llu %llu:%s\n", kind, static_cast<unsigned long long>(exc.getLineNumber()),
         static_cast<unsigned long long>(exc.getColumnNumber()),
-        platform::ToAnsi(exc.getMessage()).c_str());
+        TTranscoder(exc.getMessage()).c_str());
   throw exc;
 }
 

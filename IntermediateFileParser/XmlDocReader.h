@@ -1,10 +1,6 @@
 #ifndef IFP_XMLDOCREADER_H
 #define IFP_XMLDOCREADER_H
 
-#include <xercesc/sax2/DefaultHandler.hpp>
-#include <xercesc/parsers/SAX2XMLReaderImpl.hpp>
-#include <xercesc/util/SecurityManager.hpp>
-
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -12,6 +8,9 @@
 #include <string>
 #include <utility>
 #include <vector>
+#include <xercesc/parsers/SAX2XMLReaderImpl.hpp>
+#include <xercesc/sax2/DefaultHandler.hpp>
+#include <xercesc/util/SecurityManager.hpp>
 
 #include "IntermediateFileParser/IntList.h"
 #include "IntermediateFileParser/LocalEntityResolver.h"

@@ -2,15 +2,14 @@
 // handlers that do nothing. Exit status 0 when the document parsed, 1 when
 // the parser reported anything.
 
+#include <cstdio>
+#include <memory>
 #include <xercesc/sax/SAXParseException.hpp>
 #include <xercesc/sax2/DefaultHandler.hpp>
 #include <xercesc/sax2/SAX2XMLReader.hpp>
 #include <xercesc/sax2/XMLReaderFactory.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/XMLException.hpp>
-
-#include <cstdio>
-#include <memory>
 
 namespace {
 

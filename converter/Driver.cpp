@@ -1,8 +1,7 @@
 #include "converter/Driver.h"
 
-#include <xercesc/util/PlatformUtils.hpp>
-
 #include <cstdio>
+#include <xercesc/util/PlatformUtils.hpp>
 
 #include "IntermediateFileParser/MorvDocReader.h"
 #include "IntermediateFileParser/MorvDocument.h"

@@ -3,10 +3,9 @@
 //
 //   morv_conv <input document> <output table file>
 
-#include <xercesc/util/XMLException.hpp>
-
 #include <cstdio>
 #include <exception>
+#include <xercesc/util/XMLException.hpp>
 
 #include "converter/Driver.h"
 #include "platform/CodePage.h"

@@ -6,11 +6,10 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <xercesc/util/PlatformUtils.hpp>
-
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <xercesc/util/PlatformUtils.hpp>
 
 #include "IntermediateFileParser/DocumentInput.h"
 #include "IntermediateFileParser/MorvDocReader.h"

@@ -19,8 +19,8 @@ bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 class Utf16ToCp932 {
  public:
   Utf16ToCp932()
-      : cd_(iconv_open("CP932", std::endian::native == std::endian::little ? "UTF-16LE"
-                                                                            : "UTF-16BE")) {}
+      : cd_(iconv_open("CP932",
+                       std::endian::native == std::endian::little ? "UTF-16LE" : "UTF-16BE")) {}
   ~Utf16ToCp932() {
     if (ok()) iconv_close(cd_);
   }

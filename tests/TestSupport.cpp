@@ -1,7 +1,5 @@
 #include "TestSupport.h"
 
-#include <xercesc/util/PlatformUtils.hpp>
-
 #include <fcntl.h>
 #include <iconv.h>
 #include <poll.h>
@@ -16,6 +14,7 @@
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
+#include <xercesc/util/PlatformUtils.hpp>
 
 namespace morv::test {
 
@@ -135,8 +134,7 @@ ProcessResult Run(const std::vector<std::string>& argv, const ProcessLimits& lim
   int wait_status = 0;
   rusage usage{};
   ::wait4(pid, &wait_status, 0, &usage);
-  result.seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   result.max_rss_kib = usage.ru_maxrss;
   if (WIFEXITED(wait_status)) result.status = WEXITSTATUS(wait_status);
   if (WIFSIGNALED(wait_status)) result.signal = WTERMSIG(wait_status);
@@ -161,9 +159,7 @@ void XmlPlatformTest::SetUpTestSuite() { xercesc::XMLPlatformUtils::Initialize()
 void XmlPlatformTest::TearDownTestSuite() { xercesc::XMLPlatformUtils::Terminate(); }
 
 namespace msg {
-std::string ReadFailed(const std::string& path) {
-  return Encode("読み込み失敗 ") + path + "\n";
-}
+std::string ReadFailed(const std::string& path) { return Encode("読み込み失敗 ") + path + "\n"; }
 std::string CannotCreate(const std::string& path) {
   return Encode("ファイルを作れませんでした[") + path + "]\n";
 }

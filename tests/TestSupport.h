@@ -38,18 +38,18 @@ std::string TableFile(const std::vector<unsigned>& frames, const std::vector<uns
                       const std::vector<unsigned>& palettes);
 
 struct ProcessResult {
-  int status = -1;        // exit status; -1 when the process did not exit normally
-  int signal = 0;         // the signal that ended it, if any
-  std::string out;        // everything written to standard output
-  std::string err;        // everything written to standard error
-  double seconds = 0;     // wall time
-  long max_rss_kib = 0;   // peak resident memory (of the converter, for RunConverter)
+  int status = -1;       // exit status; -1 when the process did not exit normally
+  int signal = 0;        // the signal that ended it, if any
+  std::string out;       // everything written to standard output
+  std::string err;       // everything written to standard error
+  double seconds = 0;    // wall time
+  long max_rss_kib = 0;  // peak resident memory (of the converter, for RunConverter)
 };
 
 struct ProcessLimits {
-  std::optional<rlim_t> file_size;     // RLIMIT_FSIZE, with SIGXFSZ ignored
-  std::optional<rlim_t> address_space; // RLIMIT_AS
-  std::optional<rlim_t> cpu_seconds;   // RLIMIT_CPU
+  std::optional<rlim_t> file_size;       // RLIMIT_FSIZE, with SIGXFSZ ignored
+  std::optional<rlim_t> address_space;   // RLIMIT_AS
+  std::optional<rlim_t> cpu_seconds;     // RLIMIT_CPU
   std::vector<std::string> environment;  // extra NAME=value entries
 };
 
@@ -57,8 +57,7 @@ struct ProcessLimits {
 ProcessResult Run(const std::vector<std::string>& argv, const ProcessLimits& limits = {});
 
 // Runs the built converter with these arguments.
-ProcessResult RunConverter(const std::vector<std::string>& args,
-                           const ProcessLimits& limits = {});
+ProcessResult RunConverter(const std::vector<std::string>& args, const ProcessLimits& limits = {});
 
 // Brings the XML platform up for a test suite whose readers need it.
 class XmlPlatformTest : public ::testing::Test {

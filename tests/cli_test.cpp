@@ -127,14 +127,20 @@ TEST_F(CliTest, AFailedWriteReportsEachPieceAndEndsWithStatusOne) {
   }
   const std::string n = std::to_string(steps);
   const std::string big = dir / "big.xml";
-  WriteFile(big, "<r><body><d><frame_idx size='" + n + "'>" + frames + "</frame_idx><image_idx size='" + n + "'>" + textures +
+  WriteFile(big, "<r><body><d><frame_idx size='" + n + "'>" + frames +
+                     "</frame_idx><image_idx size='" + n + "'>" + textures +
                      "</image_idx><palette_idx size='" + n + "'>" + textures +
                      "</palette_idx></d></body></r>");
   const std::string out = dir / "out.bin";
   const WriteFailureCase cases[] = {
-      {"missing directory", dir / "no/such/dir.bin", {}, msg::CannotCreate(dir / "no/such/dir.bin")},
+      {"missing directory",
+       dir / "no/such/dir.bin",
+       {},
+       msg::CannotCreate(dir / "no/such/dir.bin")},
       {"directory", dir.path().string(), {}, msg::CannotCreate(dir.path().string())},
-      {"full device", "/dev/full", {},
+      {"full device",
+       "/dev/full",
+       {},
        msg::kFrameFailed + msg::kTextureFailed + msg::kPaletteFailed},
       {"limit in the frame table", out, 50'000,
        msg::kFrameFailed + msg::kTextureFailed + msg::kPaletteFailed},

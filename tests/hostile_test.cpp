@@ -43,9 +43,9 @@ struct HostileCase {
   const char* what;
   std::string document;  // written to a file; ignored when `path` is set
   std::string path;
-  std::string printed;   // "read" for the read-failure line of the input path
+  std::string printed;  // "read" for the read-failure line of the input path
   int status;
-  std::string table;     // for documents that convert
+  std::string table;  // for documents that convert
 };
 
 class HostileTest : public ::testing::Test {
@@ -71,20 +71,20 @@ TEST_F(HostileTest, EveryDocumentIsDecidedCleanlyWithinTheMemoryBar) {
   const std::string one_step_table = TableFile({7}, {1}, {2});
   const HostileCase cases[] = {
       {"entity bomb", Document(bomb, "<x>&e10;</x>" + kOneStep), "", "read", 1, ""},
-      {"quadratic blow-up in unread text", Document(big_entity, "<x>" + blown_up + "</x>" + kOneStep),
-       "", "", 0, one_step_table},
+      {"quadratic blow-up in unread text",
+       Document(big_entity, "<x>" + blown_up + "</x>" + kOneStep), "", "", 0, one_step_table},
       {"quadratic blow-up in a number list",
        Document(number_entity, "<d><frame_idx size='3'>" + blown_up + "</frame_idx></d>"), "",
        "read", 1, ""},
-      {"network DTD", "<!DOCTYPE r SYSTEM 'http://127.0.0.1:9/r.dtd'>" + Document("", kOneStep),
-       "", "read", 1, ""},
+      {"network DTD", "<!DOCTYPE r SYSTEM 'http://127.0.0.1:9/r.dtd'>" + Document("", kOneStep), "",
+       "read", 1, ""},
       {"network entity",
        Document("<!DOCTYPE r [<!ENTITY x SYSTEM 'http://127.0.0.1:9/x'>]>", "<x>&x;</x>"), "",
        "read", 1, ""},
       {"network schema hint",
        "<r xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance' "
-       "xsi:noNamespaceSchemaLocation='http://127.0.0.1:9/r.xsd'><body>" + kOneStep +
-           "</body></r>",
+       "xsi:noNamespaceSchemaLocation='http://127.0.0.1:9/r.xsd'><body>" +
+           kOneStep + "</body></r>",
        "", "", 0, one_step_table},
       {"endless input", "", "/dev/zero", "read", 1, ""},
       {"a ten-million-digit number",
@@ -97,8 +97,10 @@ TEST_F(HostileTest, EveryDocumentIsDecidedCleanlyWithinTheMemoryBar) {
       {"a negative size", Document("", "<d><frame_idx size='-1'></frame_idx></d>"), "",
        msg::kConvertFailed, 1, ""},
       {"a huge image_size with two images",
-       Document("", "<tex_pattern_list_data image_size='2000000000'><image_name/><image_name/>"
-                    "</tex_pattern_list_data>" + kOneStep),
+       Document("",
+                "<tex_pattern_list_data image_size='2000000000'><image_name/><image_name/>"
+                "</tex_pattern_list_data>" +
+                    kOneStep),
        "", "", 0, one_step_table},
       {"100,000 nested elements",
        Document("", Repeat("<a>", 100'000) + Repeat("</a>", 100'000) + kOneStep), "", "read", 1,

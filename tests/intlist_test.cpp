@@ -1,13 +1,14 @@
 // Decimal numbers and integer lists: strtol's rule in base 10, clamped to 32
 // bits, with tokens cut at tab, line feed and blank only.
 
+#include "IntermediateFileParser/IntList.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <string>
 #include <vector>
 
-#include "IntermediateFileParser/IntList.h"
 #include "IntermediateFileParser/ReadError.h"
 
 namespace ifp {
@@ -64,7 +65,7 @@ TEST(ToIntListTest, AppendsTokensAndChecksTheCount) {
       {" \n\t ", {}, 0, {}, true},
       {"", {}, 4, {}, false},
       {" \t\n", {}, 4, {}, false},
-      {"\r7", {}, 1, {7}, true},          // carriage return belongs to the token
+      {"\r7", {}, 1, {7}, true},  // carriage return belongs to the token
       {"7\r", {}, 1, {7}, true},
       {"\v-3 \f+4", {}, 2, {-3, 4}, true},
       {"3000000000 -3000000000", {}, 2, {INT_MAX, INT_MIN}, true},

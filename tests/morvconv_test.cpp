@@ -120,9 +120,9 @@ TEST_F(WriteTest, WritesTheTableFileByteForByte) {
   ASSERT_TRUE(Write(out, {0x0102, 0x0304, 0x0506}, {7, 8, 9}, {10, 11, 12}));
   const std::string bytes = ReadFile(out);
   ASSERT_EQ(bytes.size(), 16u);
-  EXPECT_EQ(bytes.substr(4, 6), "\x02\x01\x04\x03\x06\x05");   // frames at 4, 6, 8
-  EXPECT_EQ(bytes.substr(10, 3), "\x07\x08\x09");              // textures at 10, 11, 12
-  EXPECT_EQ(bytes.substr(13, 3), "\x0A\x0B\x0C");              // palettes at 13, 14, 15
+  EXPECT_EQ(bytes.substr(4, 6), "\x02\x01\x04\x03\x06\x05");  // frames at 4, 6, 8
+  EXPECT_EQ(bytes.substr(10, 3), "\x07\x08\x09");             // textures at 10, 11, 12
+  EXPECT_EQ(bytes.substr(13, 3), "\x0A\x0B\x0C");             // palettes at 13, 14, 15
 
   ASSERT_TRUE(Write(out, {}, {}, {}));
   EXPECT_EQ(ReadFile(out), std::string(4, '\0'));

@@ -42,9 +42,13 @@ struct InfoCase {
 
 TEST_F(MorvDocReaderTest, PatternInfoAttributes) {
   const InfoCase cases[] = {
-      {"frame_size='12abc' tool_start_frame='abc' tool_end_frame=' +7'", true, 12, 0, 7, false,
-       {}},
-      {"frame_size='3000000000' tool_start_frame='-3000000000'", true, INT_MAX, INT_MIN, 0, false,
+      {"frame_size='12abc' tool_start_frame='abc' tool_end_frame=' +7'", true, 12, 0, 7, false, {}},
+      {"frame_size='3000000000' tool_start_frame='-3000000000'",
+       true,
+       INT_MAX,
+       INT_MIN,
+       0,
+       false,
        {}},
       {"compress_material='on' material_size='4 2'", true, 0, 0, 0, true, {4, 2}},
       {"compress_material='On'", true, 0, 0, 0, false, {}},
@@ -70,27 +74,28 @@ TEST_F(MorvDocReaderTest, PatternInfoAttributes) {
 }
 
 TEST_F(MorvDocReaderTest, ASecondPatternInfoOverwritesAndAppends) {
-  EXPECT_TRUE(ReadBody(
-      "<tex_pattern_info frame_size='1' tool_end_frame='9' compress_material='on'/>"
-      "<tex_pattern_info frame_size='2' compress_material='off' material_size='1 1'/>"));
+  EXPECT_TRUE(
+      ReadBody("<tex_pattern_info frame_size='1' tool_end_frame='9' compress_material='on'/>"
+               "<tex_pattern_info frame_size='2' compress_material='off' material_size='1 1'/>"));
   EXPECT_EQ(doc->tex_pattern_info.frame_size, 2);
   EXPECT_EQ(doc->tex_pattern_info.tool_end_frame, 9);
   EXPECT_FALSE(doc->tex_pattern_info.compress_material);
-  EXPECT_FALSE(ReadBody("<tex_pattern_info material_size='1 2'/>"
-                        "<tex_pattern_info material_size='3 4'/>"));
+  EXPECT_FALSE(
+      ReadBody("<tex_pattern_info material_size='1 2'/>"
+               "<tex_pattern_info material_size='3 4'/>"));
   // The second list fails at its first value too many.
   EXPECT_EQ(doc->tex_pattern_info.material_size, (std::vector<int>{1, 2}));
 }
 
 TEST_F(MorvDocReaderTest, NameListsKeepDocumentOrderWhateverTheDeclaredSize) {
-  ASSERT_TRUE(ReadBody(
-      "<tex_pattern_list_data image_size='2' palette_size='2000000000'>"
-      "<image_name index='7' name='a'/><image_name index='7' name='b'/>"
-      "<image_name index='-1' name='c' extra='x'/>"
-      "<palette_name index='3' name='p'/>"
-      "<x><image_name index='99' name='too deep'/></x>"
-      "</tex_pattern_list_data>"
-      "<image_name index='98' name='too shallow'/>"));
+  ASSERT_TRUE(
+      ReadBody("<tex_pattern_list_data image_size='2' palette_size='2000000000'>"
+               "<image_name index='7' name='a'/><image_name index='7' name='b'/>"
+               "<image_name index='-1' name='c' extra='x'/>"
+               "<palette_name index='3' name='p'/>"
+               "<x><image_name index='99' name='too deep'/></x>"
+               "</tex_pattern_list_data>"
+               "<image_name index='98' name='too shallow'/>"));
   const ELE_tex_pattern_list_data& lists = doc->tex_pattern_list_data;
   EXPECT_EQ(lists.image_size, 2);
   EXPECT_EQ(lists.palette_size, 2000000000);
@@ -107,11 +112,11 @@ TEST_F(MorvDocReaderTest, NameListsKeepDocumentOrderWhateverTheDeclaredSize) {
 }
 
 TEST_F(MorvDocReaderTest, PatternAnmRecords) {
-  ASSERT_TRUE(ReadBody(
-      "<tex_pattern_anm_array size='-5'>"
-      "<tex_pattern_anm index='1' material_name='mat' data_size='36' data_head='4'/>"
-      "<tex_pattern_anm material_name='m2'/>"
-      "</tex_pattern_anm_array>"));
+  ASSERT_TRUE(
+      ReadBody("<tex_pattern_anm_array size='-5'>"
+               "<tex_pattern_anm index='1' material_name='mat' data_size='36' data_head='4'/>"
+               "<tex_pattern_anm material_name='m2'/>"
+               "</tex_pattern_anm_array>"));
   const ELE_tex_pattern_anm_array& array = doc->tex_pattern_anm_array;
   EXPECT_EQ(array.size, -5);
   ASSERT_EQ(array.tex_pattern_anm.size(), 2u);
@@ -135,8 +140,11 @@ struct ListCase {
 TEST_F(MorvDocReaderTest, IndexListsAndTheirCountChecks) {
   const ListCase cases[] = {
       {"blanks", "<d><frame_idx size='3'>0 10 20</frame_idx></d>", true, 3, {0, 10, 20}},
-      {"lines, tabs, blanks", "<d><frame_idx size='3'>\n 0\t\t10\n   20 \n</frame_idx></d>",
-       true, 3, {0, 10, 20}},
+      {"lines, tabs, blanks",
+       "<d><frame_idx size='3'>\n 0\t\t10\n   20 \n</frame_idx></d>",
+       true,
+       3,
+       {0, 10, 20}},
       {"a word is 0", "<d><frame_idx size='3'>0 x 20</frame_idx></d>", true, 3, {0, 0, 20}},
       {"commas make one token", "<d><frame_idx size='3'>0,10,20</frame_idx></d>", false, 3, {0}},
       {"too few", "<d><frame_idx size='3'>1 2</frame_idx></d>", false, 3, {1, 2}},
@@ -146,21 +154,39 @@ TEST_F(MorvDocReaderTest, IndexListsAndTheirCountChecks) {
       {"no size, a number", "<d><frame_idx>1</frame_idx></d>", false, 0, {}},
       {"size 5x", "<d><frame_idx size='5x'/></d>", true, 5, {}},
       {"negative size, no text", "<d><frame_idx size='-1'></frame_idx></d>", true, -1, {}},
-      {"two lists append", "<d><frame_idx size='2'>1 2</frame_idx><frame_idx size='2'>3 4"
-       "</frame_idx></d>", false, 2, {1, 2}},
+      {"two lists append",
+       "<d><frame_idx size='2'>1 2</frame_idx><frame_idx size='2'>3 4"
+       "</frame_idx></d>",
+       false,
+       2,
+       {1, 2}},
       {"a comment joins the numbers around it",
-       "<d><frame_idx size='2'>1 <!-- c -->2</frame_idx></d>", true, 2, {1, 2}},
+       "<d><frame_idx size='2'>1 <!-- c -->2</frame_idx></d>",
+       true,
+       2,
+       {1, 2}},
       {"a character reference separates",
-       "<d><frame_idx size='2'>1&#10;2</frame_idx></d>", true, 2, {1, 2}},
-      {"a comment inside a number", "<d><frame_idx size='1'>1<!-- c -->2</frame_idx></d>", true,
-       1, {12}},
+       "<d><frame_idx size='2'>1&#10;2</frame_idx></d>",
+       true,
+       2,
+       {1, 2}},
+      {"a comment inside a number",
+       "<d><frame_idx size='1'>1<!-- c -->2</frame_idx></d>",
+       true,
+       1,
+       {12}},
       {"too deep for its size, but its text counts",
-       "<d><frame_idx size='1'/><x><frame_idx size='9'>5</frame_idx></x></d>", true, 1, {5}},
+       "<d><frame_idx size='1'/><x><frame_idx size='9'>5</frame_idx></x></d>",
+       true,
+       1,
+       {5}},
       {"at depth 2 its size is not read", "<frame_idx size='1'>5</frame_idx>", false, 0, {}},
-      {"case variants are other elements", "<d><Frame_idx size='1'>5</Frame_idx></d>", true, 0,
-       {}},
+      {"case variants are other elements", "<d><Frame_idx size='1'>5</Frame_idx></d>", true, 0, {}},
       {"text after a child element is dropped",
-       "<d><frame_idx size='1'>5<b/>6 7</frame_idx></d>", true, 1, {5}},
+       "<d><frame_idx size='1'>5<b/>6 7</frame_idx></d>",
+       true,
+       1,
+       {5}},
   };
   for (const ListCase& c : cases) {
     SCOPED_TRACE(c.what);
@@ -171,10 +197,10 @@ TEST_F(MorvDocReaderTest, IndexListsAndTheirCountChecks) {
 }
 
 TEST_F(MorvDocReaderTest, EachListHasItsOwnElement) {
-  ASSERT_TRUE(ReadBody(
-      "<tex_pattern_data><frame_idx size='2'>0 30</frame_idx>"
-      "<image_idx size='3'>1 2 3</image_idx><palette_idx size='1'>-4</palette_idx>"
-      "</tex_pattern_data>"));
+  ASSERT_TRUE(
+      ReadBody("<tex_pattern_data><frame_idx size='2'>0 30</frame_idx>"
+               "<image_idx size='3'>1 2 3</image_idx><palette_idx size='1'>-4</palette_idx>"
+               "</tex_pattern_data>"));
   const ELE_tex_pattern_data& data = doc->tex_pattern_data;
   EXPECT_EQ(data.frame_idx.data, (std::vector<int>{0, 30}));
   EXPECT_EQ(data.image_idx.size, 3);

@@ -56,9 +56,7 @@ struct RegionCase {
 TEST_F(XmlDocReaderTest, BodyHooksSeeOnlyWhatFollowsTheFirstBodyStartTag) {
   const RegionCase cases[] = {
       {"no body: all is head", "<r><a x='1'>text</a><b/></r>", {}},
-      {"body as root",
-       "<body v='1'><a>x</a></body>",
-       {"E a 1", "T a [x]"}},
+      {"body as root", "<body v='1'><a>x</a></body>", {"E a 1", "T a [x]"}},
       {"body nested in the head",
        "<r><head><x><body><c n='2'>t</c></body></x></head><d/></r>",
        {"E body 3", "E c 4 n=2", "T c [t]", "E d 1"}},
@@ -126,29 +124,53 @@ TEST_F(XmlDocReaderTest, TheHeadFillsCreateGeneratorTitleAndComment) {
   const HeadCase cases[] = {
       {"some create attributes",
        "<r><head><create user='u' date='d' other='o'/></head><body/></r>",
-       {"u", "", "d", ""}, {}, "", ""},
+       {"u", "", "d", ""},
+       {},
+       "",
+       ""},
       {"two create elements overwrite only what they name",
        "<r><head><create user='u' host='h'/><create host='h2' source='s'/></head></r>",
-       {"u", "h2", "", "s"}, {}, "", ""},
+       {"u", "h2", "", "s"},
+       {},
+       "",
+       ""},
       {"create and generator nested deeper, before the body",
        "<r><head><x><y><create user='deep'/><generator name='g' version='2.0'/></y></x></head>"
        "</r>",
-       {"deep", "", "", ""}, {"g", "2.0"}, "", ""},
+       {"deep", "", "", ""},
+       {"g", "2.0"},
+       "",
+       ""},
       {"create, title and comment after the body change nothing",
        "<r><head/><body><create user='late'/><title>late</title><comment>c</comment></body></r>",
-       {}, {}, "", ""},
+       {},
+       {},
+       "",
+       ""},
       {"a title over several lines is kept verbatim",
        "<r><head><title>\n  first line\n\tsecond  </title><comment> c </comment></head></r>",
-       {}, {}, "\n  first line\n\tsecond  ", " c "},
+       {},
+       {},
+       "\n  first line\n\tsecond  ",
+       " c "},
       {"references in a title",
        "<r><head><title>Tom &amp; Jerry &#x41;<!-- -->B</title></head></r>",
-       {}, {}, "Tom & Jerry AB", ""},
+       {},
+       {},
+       "Tom & Jerry AB",
+       ""},
       {"text before a child element of the title",
        "<r><head><title>before<b>inner</b>after</title></head></r>",
-       {}, {}, "before", ""},
+       {},
+       {},
+       "before",
+       ""},
       {"empty and self-closing titles change nothing",
        "<r><head><title>kept</title><title/><title></title></head></r>",
-       {}, {}, "kept", ""},
+       {},
+       {},
+       "kept",
+       ""},
   };
   for (const HeadCase& c : cases) {
     SCOPED_TRACE(c.what);
@@ -175,9 +197,8 @@ TEST_F(XmlDocReaderTest, TheHeadReadsTheSameFromEveryEncoding) {
   } encodings[] = {{"Shift_JIS", "CP932"}, {"UTF-8", "UTF-8"}, {"UTF-16", "UTF-16"}};
   for (const auto& e : encodings) {
     SCOPED_TRACE(e.declared);
-    const std::string xml =
-        Encode("<?xml version='1.0' encoding='" + std::string(e.declared) + "'?>" + body,
-               e.iconv_name);
+    const std::string xml = Encode(
+        "<?xml version='1.0' encoding='" + std::string(e.declared) + "'?>" + body, e.iconv_name);
     TXmlDocument fresh;
     WriteFile(dir / "enc.xml", xml);
     ASSERT_TRUE(reader.Read(&fresh, (dir / "enc.xml").c_str()));
@@ -234,8 +255,7 @@ TEST_F(XmlDocReaderTest, EveryParserReportAndEveryBadInputFailsTheRead) {
        "<!DOCTYPE r [<!ATTLIST r a CDATA #IMPLIED><!ATTLIST r a CDATA #IMPLIED>]><r/>"},
       {"entity bomb", "", bomb},
       {"network DTD", "", "<!DOCTYPE r SYSTEM 'http://127.0.0.1:9/r.dtd'><r/>"},
-      {"network entity", "",
-       "<!DOCTYPE r [<!ENTITY x SYSTEM 'https://127.0.0.1:9/x'>]><r>&x;</r>"},
+      {"network entity", "", "<!DOCTYPE r [<!ENTITY x SYSTEM 'https://127.0.0.1:9/x'>]><r>&x;</r>"},
       {"ftp entity", "", "<!DOCTYPE r [<!ENTITY x SYSTEM 'ftp://127.0.0.1/x'>]><r>&x;</r>"},
       {"remote file URL", "", "<!DOCTYPE r SYSTEM 'file://example.invalid/r.dtd'><r/>"},
       {"missing local DTD", "", "<!DOCTYPE r SYSTEM 'nothing.dtd'><r/>"},
@@ -267,10 +287,10 @@ TEST_F(XmlDocReaderTest, TheDepthCapRefusesAbsurdlyDeepDocuments) {
 }
 
 TEST_F(XmlDocReaderTest, SchemaLocationHintsAreNeverLoaded) {
-  ASSERT_TRUE(Read(
-      "<r xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance' "
-      "xsi:noNamespaceSchemaLocation='http://127.0.0.1:9/r.xsd' "
-      "xsi:schemaLocation='urn:x missing.xsd'><body><a/></body></r>"));
+  ASSERT_TRUE(
+      Read("<r xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance' "
+           "xsi:noNamespaceSchemaLocation='http://127.0.0.1:9/r.xsd' "
+           "xsi:schemaLocation='urn:x missing.xsd'><body><a/></body></r>"));
   EXPECT_EQ(reader.events, (std::vector<std::string>{"E body 1", "E a 2"}));
 }
 
