@@ -111,6 +111,7 @@ TEST_F(CliTest, JapaneseInputAndOutputPathsArePrintedAndOpenedByTheirBytes) {
 
 struct WriteFailureCase {
   const char* what;
+  std::string input;
   std::string output;
   std::optional<rlim_t> file_size;
   std::string printed;  // before the final "write failed" line
@@ -134,24 +135,33 @@ TEST_F(CliTest, AFailedWriteReportsEachPieceAndEndsWithStatusOne) {
   const std::string out = dir / "out.bin";
   const WriteFailureCase cases[] = {
       {"missing directory",
+       big,
        dir / "no/such/dir.bin",
        {},
        msg::CannotCreate(dir / "no/such/dir.bin")},
-      {"directory", dir.path().string(), {}, msg::CannotCreate(dir.path().string())},
+      {"directory", big, dir.path().string(), {}, msg::CannotCreate(dir.path().string())},
       {"full device",
+       big,
        "/dev/full",
        {},
        msg::kFrameFailed + msg::kTextureFailed + msg::kPaletteFailed},
-      {"limit in the frame table", out, 50'000,
+      // The count is still in stdio's buffer when the limit strikes, so the
+      // failure shows from the frame table on.
+      {"limit in the count", big, out, 2,
        msg::kFrameFailed + msg::kTextureFailed + msg::kPaletteFailed},
-      {"limit in the texture table", out, 100'000, msg::kTextureFailed + msg::kPaletteFailed},
-      {"limit in the palette table", out, 150'000, msg::kPaletteFailed},
+      {"limit in the frame table", big, out, 50'000,
+       msg::kFrameFailed + msg::kTextureFailed + msg::kPaletteFailed},
+      {"limit in the texture table", big, out, 100'000, msg::kTextureFailed + msg::kPaletteFailed},
+      {"limit in the palette table", big, out, 150'000, msg::kPaletteFailed},
+      // A small file fails only when it is closed: no piece to name.
+      {"small file under a limit", kData + "/two_steps.xml", out, 2, ""},
+      {"small file on a full device", kData + "/two_steps.xml", "/dev/full", {}, ""},
   };
   for (const WriteFailureCase& c : cases) {
     SCOPED_TRACE(c.what);
     morv::test::ProcessLimits limits;
     limits.file_size = c.file_size;
-    const auto result = RunConverter({big, c.output}, limits);
+    const auto result = RunConverter({c.input, c.output}, limits);
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, c.printed + msg::kWriteFailed);
     if (c.file_size) {
