@@ -76,10 +76,9 @@ class TIntListBuilder {
     constexpr std::uint64_t kSeparators = (1u << '\t') | (1u << '\n') | (std::uint64_t{1} << ' ');
     return c <= U' ' && ((kSeparators >> c) & 1) != 0;
   }
-  void StartToken() {
+  // A new token makes one value more: fail now if that is too many.
+  void CheckRoom() const {
     if (static_cast<std::int64_t>(values_.size()) >= expected_) FailTooMany();
-    in_token_ = true;
-    number_ = TDecimal();
   }
   [[noreturn]] void FailTooMany() const;
 
@@ -117,7 +116,7 @@ void TIntListBuilder::Append(const Char* text, std::size_t length) {
   for (;;) {
     while (p != end && IsSeparator(*p)) ++p;
     if (p == end) return;
-    StartToken();
+    CheckRoom();
     // Most tokens are a few plain digits ending inside this piece: up to
     // nine digits cannot leave the 32-bit range, so they are summed directly.
     const Unit* digit = p;
@@ -127,11 +126,12 @@ void TIntListBuilder::Append(const Char* text, std::size_t length) {
     }
     if (digit != p && digit != end && IsSeparator(*digit)) {
       values_.push_back(value);
-      in_token_ = false;
       p = digit;
       continue;
     }
     // Anything else goes the general way, character by character.
+    in_token_ = true;
+    number_ = TDecimal();
     p = ReadToken(p, end);
     if (p == end) return;
     EndToken();

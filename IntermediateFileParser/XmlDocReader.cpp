@@ -19,8 +19,9 @@ namespace {
 // Reservations for a document whose size is unknown (a pipe, a device).
 constexpr std::size_t kReserveLimitOfStream = std::size_t{1} << 16;
 
-// The most values a document of `bytes` bytes can hold: each takes at least
-// one character and a separator.
+// More values than the document's own text can hold: each takes at least
+// one character and a separator. (Entities may expand to more; the lists
+// then grow as values arrive.)
 std::size_t ReserveLimitOf(const TDocumentInput& input) {
   const std::optional<std::uint64_t> bytes = input.Size();
   return bytes ? static_cast<std::size_t>(*bytes / 2 + 1) : kReserveLimitOfStream;
