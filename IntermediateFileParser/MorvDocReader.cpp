@@ -108,8 +108,10 @@ void TMorvDocReader::AddNamedRecord(ptrvector<Record>& list, const TAttributes& 
       record->name = attribute.second;
     }
   }
-  list.push_back(record.get());  // the list owns the record from here on
-  record.release();
+  // Room first, so that a failing push_back cannot lose the record; the
+  // list owns it from here on.
+  list.push_back(nullptr);
+  list.back() = record.release();
 }
 
 void TMorvDocReader::AddPatternAnm(const TAttributes& attributes) {
@@ -126,8 +128,9 @@ void TMorvDocReader::AddPatternAnm(const TAttributes& attributes) {
       record->data_head = ToInt(attribute);
     }
   }
-  Document().tex_pattern_anm_array.tex_pattern_anm.push_back(record.get());
-  record.release();
+  ptrvector<ELE_tex_pattern_anm>& list = Document().tex_pattern_anm_array.tex_pattern_anm;
+  list.push_back(nullptr);
+  list.back() = record.release();
 }
 
 }  // namespace ifp
