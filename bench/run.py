@@ -20,17 +20,29 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import generate  # noqa: E402
 
 
-def run(argv):
-    """Wall seconds and peak RSS (KiB) of one run; fails on a non-zero exit."""
+def run_any(argv, timeout=None):
+    """Wall seconds, exit status and peak RSS (KiB) of one run. A run still
+    going after `timeout` seconds is killed (status -9)."""
     start = time.perf_counter()
-    proc = subprocess.Popen(argv, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-    _, status, usage = os.wait4(proc.pid, 0)
+    proc = subprocess.Popen(argv, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    while True:
+        pid, status, usage = os.wait4(proc.pid, os.WNOHANG if timeout else 0)
+        if pid:
+            break
+        if time.perf_counter() - start > timeout:
+            proc.kill()
+        time.sleep(0.005)
     seconds = time.perf_counter() - start
     proc.returncode = os.waitstatus_to_exitcode(status)
-    if proc.returncode != 0:
-        sys.exit(f"{argv} failed with status {proc.returncode}: {proc.stderr.read().decode()}")
-    proc.stderr.close()
-    return seconds, usage.ru_maxrss
+    return seconds, proc.returncode, usage.ru_maxrss
+
+
+def run(argv):
+    """Wall seconds and peak RSS (KiB) of one run; fails on a non-zero exit."""
+    seconds, status, rss = run_any(argv)
+    if status != 0:
+        sys.exit(f"{' '.join(argv)} failed with status {status}")
+    return seconds, rss
 
 
 def check_table(path, n):

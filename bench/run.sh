@@ -5,4 +5,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/build.sh -DMORV_BUILD_BENCH=ON
-exec python3 bench/run.py build build/bench-data
+python3 bench/run.py build build/bench-data
+python3 bench/hostile.py build build/bench-data
