@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <string_view>
 #include <type_traits>
 #include <vector>
@@ -76,10 +77,6 @@ class TIntListBuilder {
     constexpr std::uint64_t kSeparators = (1u << '\t') | (1u << '\n') | (std::uint64_t{1} << ' ');
     return c <= U' ' && ((kSeparators >> c) & 1) != 0;
   }
-  // A new token makes one value more: fail now if that is too many.
-  void CheckRoom() const {
-    if (static_cast<std::int64_t>(values_.size()) >= expected_) FailTooMany();
-  }
   [[noreturn]] void FailTooMany() const;
 
   // Feeds the open token up to its end or the end of the piece; returns
@@ -113,29 +110,45 @@ void TIntListBuilder::Append(const Char* text, std::size_t length) {
     if (p == end) return;
     EndToken();
   }
+  // Values gather in a local batch and join the list a batch at a time; the
+  // count of values the list may still take is kept at hand.
+  int batch[256];
+  std::size_t held = 0;
+  const auto flush = [&] {
+    values_.insert(values_.end(), batch, batch + held);
+    held = 0;
+  };
+  std::int64_t room = expected_ - static_cast<std::int64_t>(values_.size());
   for (;;) {
     while (p != end && IsSeparator(*p)) ++p;
-    if (p == end) return;
-    CheckRoom();
+    if (p == end) break;
+    if (room-- <= 0) {
+      flush();
+      FailTooMany();
+    }
     // Most tokens are a few plain digits ending inside this piece: up to
     // nine digits cannot leave the 32-bit range, so they are summed directly.
+    const Unit* const limit = end - p > 9 ? p + 9 : end;
     const Unit* digit = p;
     std::int32_t value = 0;
-    while (digit != end && digit - p < 9 && *digit >= '0' && *digit <= '9') {
+    while (digit != limit && static_cast<Unit>(*digit - '0') <= 9) {
       value = value * 10 + static_cast<std::int32_t>(*digit++ - '0');
     }
     if (digit != p && digit != end && IsSeparator(*digit)) {
-      values_.push_back(value);
+      batch[held++] = value;
+      if (held == std::size(batch)) flush();
       p = digit;
       continue;
     }
     // Anything else goes the general way, character by character.
+    flush();
     in_token_ = true;
     number_ = TDecimal();
     p = ReadToken(p, end);
     if (p == end) return;
     EndToken();
   }
+  flush();
 }
 
 // Appends the numbers of `text` to `values` (the TIntListBuilder rule) and
