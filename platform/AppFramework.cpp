@@ -9,10 +9,11 @@ namespace platform {
 // cannot fail here. What is set up is the allocator: the XML parser makes
 // and drops a large read buffer for every entity it expands, and with the
 // default settings each of them grows and trims the heap anew. Keeping a
-// generous pad at the top of the heap (address space only; untouched pages
-// take no memory) lets those buffers reuse the same pages.
+// few MiB of pad at the top of the heap (address space only; untouched pages
+// take no memory) lets those buffers reuse the same pages. The pad stays
+// small enough that the large lists and tables still get pages of their own.
 bool InitAppFramework() noexcept {
-  ::mallopt(M_TOP_PAD, 64 << 20);
+  ::mallopt(M_TOP_PAD, 4 << 20);
   return true;
 }
 
