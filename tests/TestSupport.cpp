@@ -87,7 +87,6 @@ void SetLimit(int resource, rlim_t value) {
     ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG
     SetLimit(RLIMIT_FSIZE, *limits.file_size);
   }
-  if (limits.address_space) SetLimit(RLIMIT_AS, *limits.address_space);
   if (limits.cpu_seconds) SetLimit(RLIMIT_CPU, *limits.cpu_seconds);
   for (const std::string& entry : limits.environment) ::putenv(const_cast<char*>(entry.c_str()));
   std::vector<char*> args;

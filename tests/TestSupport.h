@@ -48,7 +48,6 @@ struct ProcessResult {
 
 struct ProcessLimits {
   std::optional<rlim_t> file_size;       // RLIMIT_FSIZE, with SIGXFSZ ignored
-  std::optional<rlim_t> address_space;   // RLIMIT_AS
   std::optional<rlim_t> cpu_seconds;     // RLIMIT_CPU
   std::vector<std::string> environment;  // extra NAME=value entries
 };

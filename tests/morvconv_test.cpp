@@ -16,7 +16,6 @@ namespace {
 
 using morv::test::ReadFile;
 using morv::test::ScratchDir;
-using morv::test::TableFile;
 
 void Fill(ifp::TMorvDocument& doc, int size, std::vector<int> frames, std::vector<int> textures,
           std::vector<int> palettes) {
