@@ -3,6 +3,17 @@
 #include <memory>
 
 namespace ifp {
+namespace {
+
+// Appends a record to its list, which owns it from then on. The room comes
+// first, so that a failing push_back cannot lose the record.
+template <class Record>
+void Adopt(ptrvector<Record>& list, std::unique_ptr<Record> record) {
+  list.push_back(nullptr);
+  list.back() = record.release();
+}
+
+}  // namespace
 
 TMorvDocument& TMorvDocReader::Document() const {
   // The driver reads into a TMorvDocument, the only document this reader fills.
@@ -108,10 +119,7 @@ void TMorvDocReader::AddNamedRecord(ptrvector<Record>& list, const TAttributes& 
       record->name = attribute.second;
     }
   }
-  // Room first, so that a failing push_back cannot lose the record; the
-  // list owns it from here on.
-  list.push_back(nullptr);
-  list.back() = record.release();
+  Adopt(list, std::move(record));
 }
 
 void TMorvDocReader::AddPatternAnm(const TAttributes& attributes) {
@@ -128,9 +136,7 @@ void TMorvDocReader::AddPatternAnm(const TAttributes& attributes) {
       record->data_head = ToInt(attribute);
     }
   }
-  ptrvector<ELE_tex_pattern_anm>& list = Document().tex_pattern_anm_array.tex_pattern_anm;
-  list.push_back(nullptr);
-  list.back() = record.release();
+  Adopt(Document().tex_pattern_anm_array.tex_pattern_anm, std::move(record));
 }
 
 }  // namespace ifp

@@ -42,7 +42,9 @@ class TXmlDocReader : public xercesc::DefaultHandler {
    public:
     explicit TTranscoder(const XMLCh* text);
     const char* c_str() const noexcept { return buffer.c_str(); }
-    const std::string& str() const noexcept { return buffer; }
+    const std::string& str() const& noexcept { return buffer; }
+    // A transcoder about to go hands its string over instead of copying it.
+    std::string str() && noexcept { return std::move(buffer); }
 
    private:
     std::string buffer;
