@@ -58,6 +58,22 @@ std::string Encode(const std::string& utf8, const char* encoding) {
   return out;
 }
 
+std::string Repeat(const std::string& text, int times) {
+  std::string out;
+  out.reserve(text.size() * static_cast<std::size_t>(times));
+  for (int i = 0; i < times; ++i) out += text;
+  return out;
+}
+
+std::string EntityBombDoctype() {
+  std::string doctype = "<!DOCTYPE r [<!ENTITY e0 'lol'>";
+  for (int i = 1; i <= 10; ++i) {
+    doctype += "<!ENTITY e" + std::to_string(i) + " '" +
+               Repeat("&e" + std::to_string(i - 1) + ";", 10) + "'>";
+  }
+  return doctype + "]>";
+}
+
 std::string TableFile(const std::vector<unsigned>& frames, const std::vector<unsigned>& textures,
                       const std::vector<unsigned>& palettes) {
   std::string bytes;

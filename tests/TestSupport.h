@@ -33,6 +33,13 @@ void WriteFile(const std::string& path, const std::string& bytes);
 // The UTF-8 text in CP932 (or another iconv encoding) bytes.
 std::string Encode(const std::string& utf8, const char* encoding = "CP932");
 
+// `text` written `times` times over.
+std::string Repeat(const std::string& text, int times);
+
+// A DOCTYPE declaring the entity bomb e10: ten levels of ten references each
+// to the level below, 10^10 copies of "lol" in all.
+std::string EntityBombDoctype();
+
 // A little-endian table file: count, frames, textures, palettes.
 std::string TableFile(const std::vector<unsigned>& frames, const std::vector<unsigned>& textures,
                       const std::vector<unsigned>& palettes);

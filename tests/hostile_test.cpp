@@ -13,6 +13,7 @@
 namespace {
 
 using morv::test::ReadFile;
+using morv::test::Repeat;
 using morv::test::RunConverter;
 using morv::test::ScratchDir;
 using morv::test::TableFile;
@@ -32,13 +33,6 @@ const std::string kOneStep =
     "<d><frame_idx size='1'>7</frame_idx><image_idx size='1'>1</image_idx>"
     "<palette_idx size='1'>2</palette_idx></d>";
 
-std::string Repeat(const std::string& text, int times) {
-  std::string out;
-  out.reserve(text.size() * static_cast<std::size_t>(times));
-  for (int i = 0; i < times; ++i) out += text;
-  return out;
-}
-
 struct HostileCase {
   const char* what;
   std::string document;  // written to a file; ignored when `path` is set
@@ -54,12 +48,7 @@ class HostileTest : public ::testing::Test {
 };
 
 TEST_F(HostileTest, EveryDocumentIsDecidedCleanlyWithinTheMemoryBar) {
-  std::string bomb = "<!DOCTYPE r [<!ENTITY e0 'lol'>";
-  for (int i = 1; i <= 10; ++i) {
-    bomb += "<!ENTITY e" + std::to_string(i) + " '" +
-            Repeat("&e" + std::to_string(i - 1) + ";", 10) + "'>";
-  }
-  bomb += "]>";
+  const std::string bomb = morv::test::EntityBombDoctype();
   const std::string big_entity = "<!DOCTYPE r [<!ENTITY e '" + std::string(100'000, 'a') + "'>]>";
   const std::string number_entity = "<!DOCTYPE r [<!ENTITY e '" + Repeat("1 ", 50'000) + "'>]>";
   const std::string blown_up = Repeat("&e;", 5000);

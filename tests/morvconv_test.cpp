@@ -143,26 +143,26 @@ TEST_F(WriteTest, DataThatFailsOnlyAtCloseFailsTheWrite) {
 TEST(MessagesTest, AreTheShiftJisBytesOfTheirTexts) {
   namespace m = morv::msg;
   namespace t = morv::test::msg;
-  EXPECT_EQ(std::strlen(m::kFrameworkInitFailed), 16u);
-  EXPECT_EQ(m::kFrameworkInitFailed, morv::test::Encode("MFCの初期化失敗\n"));
-  EXPECT_EQ(std::strlen(m::kTooFewArguments), 19u);
-  EXPECT_EQ(m::kTooFewArguments, t::kTooFewArguments);
-  EXPECT_EQ(std::strlen(m::kReadFailed), 16u);
-  EXPECT_EQ(m::kReadFailed, t::ReadFailed("%s"));
-  EXPECT_EQ(std::strlen(m::kConvertFailed), 17u);
-  EXPECT_EQ(m::kConvertFailed, t::kConvertFailed);
-  EXPECT_EQ(std::strlen(m::kWriteFailed), 13u);
-  EXPECT_EQ(m::kWriteFailed, t::kWriteFailed);
-  EXPECT_EQ(std::strlen(m::kCannotCreateFile), 31u);
-  EXPECT_EQ(m::kCannotCreateFile, t::CannotCreate("%s"));
-  EXPECT_EQ(std::strlen(m::kWriteCountFailed), 22u);
-  EXPECT_EQ(m::kWriteCountFailed, t::kCountFailed);
-  EXPECT_EQ(std::strlen(m::kWriteFrameTableFailed), 24u);
-  EXPECT_EQ(m::kWriteFrameTableFailed, t::kFrameFailed);
-  EXPECT_EQ(std::strlen(m::kWriteTextureTableFailed), 22u);
-  EXPECT_EQ(m::kWriteTextureTableFailed, t::kTextureFailed);
-  EXPECT_EQ(std::strlen(m::kWritePaletteTableFailed), 23u);
-  EXPECT_EQ(m::kWritePaletteTableFailed, t::kPaletteFailed);
+  const struct {
+    const char* literal;
+    std::string encoded;  // the text encoded independently of the literal
+    std::size_t bytes;
+  } messages[] = {
+      {m::kFrameworkInitFailed, morv::test::Encode("MFCの初期化失敗\n"), 16},
+      {m::kTooFewArguments, t::kTooFewArguments, 19},
+      {m::kReadFailed, t::ReadFailed("%s"), 16},
+      {m::kConvertFailed, t::kConvertFailed, 17},
+      {m::kWriteFailed, t::kWriteFailed, 13},
+      {m::kCannotCreateFile, t::CannotCreate("%s"), 31},
+      {m::kWriteCountFailed, t::kCountFailed, 22},
+      {m::kWriteFrameTableFailed, t::kFrameFailed, 24},
+      {m::kWriteTextureTableFailed, t::kTextureFailed, 22},
+      {m::kWritePaletteTableFailed, t::kPaletteFailed, 23},
+  };
+  for (const auto& message : messages) {
+    EXPECT_EQ(std::strlen(message.literal), message.bytes) << message.encoded;
+    EXPECT_EQ(message.literal, message.encoded);
+  }
 }
 
 }  // namespace

@@ -236,13 +236,7 @@ struct FailureCase {
 };
 
 TEST_F(XmlDocReaderTest, EveryParserReportAndEveryBadInputFailsTheRead) {
-  std::string bomb = "<!DOCTYPE r [<!ENTITY e0 'lol'>";
-  for (int i = 1; i <= 10; ++i) {
-    bomb += "<!ENTITY e" + std::to_string(i) + " '";
-    for (int j = 0; j < 10; ++j) bomb += "&e" + std::to_string(i - 1) + ";";
-    bomb += "'>";
-  }
-  bomb += "]><r><body>&e10;</body></r>";
+  const std::string bomb = morv::test::EntityBombDoctype() + "<r><body>&e10;</body></r>";
   const FailureCase cases[] = {
       {"missing file", dir / "missing.xml", ""},
       {"directory", dir.path().string(), ""},
@@ -277,10 +271,7 @@ TEST_F(XmlDocReaderTest, EveryParserReportAndEveryBadInputFailsTheRead) {
 
 TEST_F(XmlDocReaderTest, TheDepthCapRefusesAbsurdlyDeepDocuments) {
   const auto nested = [](int levels) {
-    std::string xml;
-    for (int i = 0; i < levels; ++i) xml += "<a>";
-    for (int i = 0; i < levels; ++i) xml += "</a>";
-    return xml;
+    return morv::test::Repeat("<a>", levels) + morv::test::Repeat("</a>", levels);
   };
   EXPECT_TRUE(Read(nested(TXmlDocReader::kMaxDepth)));
   EXPECT_FALSE(Read(nested(TXmlDocReader::kMaxDepth + 1)));
