@@ -8,8 +8,9 @@ void TAnmDocReader::ReadAnmDataSize(ELE_anm_data<int>& list, const TAttributes& 
   for (const TAttribute& attribute : attributes) {
     if (attribute.first == "size") {
       list.size = ToInt(attribute);
-      list.data.reserve(ReservableCount(list.size));
-      platform::AdviseSequentialFill(list.data.data(), list.data.capacity() * sizeof(int));
+      if (ReserveDeclared(list.data, list.size)) {
+        platform::AdviseSequentialFill(list.data.data(), list.data.capacity() * sizeof(int));
+      }
     }
   }
 }

@@ -8,17 +8,30 @@
 #include <cstring>
 #include <memory>
 
+#include "IntermediateFileParser/ExpansionMeter.h"
 #include "IntermediateFileParser/ReadError.h"
 
 namespace ifp {
 namespace {
 
-TFileDescriptor OpenForReading(const std::string& path) {
+TReadFailure::TKind FailureKindOf(TDocumentInput::TKind kind) {
+  return kind == TDocumentInput::TKind::kAnyFile ? TReadFailure::TKind::kInput
+                                                 : TReadFailure::TKind::kResource;
+}
+
+// Opens a file for reading. What a document names is opened without
+// blocking, so that a FIFO or a device answers at once instead of waiting
+// for a writer; the caller refuses anything but a regular file before the
+// first read, and reads block again from there on.
+TFileDescriptor OpenForReading(const std::string& path, TDocumentInput::TKind kind) {
+  const bool names_resource = kind == TDocumentInput::TKind::kRegularFile;
   int fd;
   do {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (names_resource ? O_NONBLOCK : 0));
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) throw TReadError("cannot open " + path + ": " + std::strerror(errno));
+  if (fd < 0) {
+    throw TReadError(FailureKindOf(kind), "cannot open " + path + ": " + std::strerror(errno));
+  }
   return TFileDescriptor(fd);
 }
 
@@ -50,29 +63,48 @@ XMLSize_t TFileStream::readBytes(XMLByte* const to_fill, const XMLSize_t max_to_
   do {
     got = ::read(file_.Get(), to_fill, max_to_read);
   } while (got < 0 && errno == EINTR);
-  if (got < 0) throw TReadError(std::string("cannot read the input: ") + std::strerror(errno));
+  if (got < 0) {
+    throw TReadError(is_document_ ? TReadFailure::TKind::kInput : TReadFailure::TKind::kResource,
+                     std::string("cannot read: ") + std::strerror(errno));
+  }
   position_ += static_cast<XMLFilePos>(got);
+  if (meter_ != nullptr) {
+    if (use_ == TByteUse::kInput) {
+      meter_->AddInput(static_cast<std::uint64_t>(got));
+    } else {
+      meter_->AddExpansion(static_cast<std::uint64_t>(got));
+    }
+  }
   return static_cast<XMLSize_t>(got);
 }
 
-TDocumentInput::TDocumentInput(std::string path, TKind kind)
-    : path_(std::move(path)), file_(OpenForReading(path_)) {
+TDocumentInput::TDocumentInput(std::string path, TKind kind, TExpansionMeter* meter, TByteUse use)
+    : path_(std::move(path)),
+      kind_(kind),
+      meter_(meter),
+      use_(use),
+      file_(OpenForReading(path_, kind)) {
   struct stat info {};
   if (::fstat(file_.Get(), &info) != 0) {
-    throw TReadError("cannot examine " + path_ + ": " + std::strerror(errno));
+    throw TReadError(FailureKindOf(kind), "cannot examine " + path_ + ": " + std::strerror(errno));
   }
-  if (S_ISDIR(info.st_mode)) throw TReadError(path_ + " is a directory");
-  if (kind == TKind::kRegularFile && !S_ISREG(info.st_mode)) {
-    throw TReadError(path_ + " is not a regular file");
+  if (S_ISDIR(info.st_mode)) throw TReadError(FailureKindOf(kind), path_ + " is a directory");
+  if (kind == TKind::kRegularFile) {
+    if (!S_ISREG(info.st_mode)) {
+      throw TReadError(FailureKindOf(kind), path_ + " is not a regular file");
+    }
+    // A regular file never makes a read wait; read it as usual from here on.
+    ::fcntl(file_.Get(), F_SETFL, ::fcntl(file_.Get(), F_GETFL) & ~O_NONBLOCK);
   }
   if (S_ISREG(info.st_mode)) size_ = static_cast<std::uint64_t>(info.st_size);
   setSystemId(SystemIdOf(path_).c_str());
 }
 
 xercesc::BinInputStream* TDocumentInput::makeStream() const {
-  TFileDescriptor file = file_.Get() >= 0 ? std::move(file_) : OpenForReading(path_);
+  TFileDescriptor file = file_.Get() >= 0 ? std::move(file_) : OpenForReading(path_, kind_);
   // The parser adopts the stream and deletes it when it is done.
-  return std::make_unique<TFileStream>(std::move(file)).release();
+  return std::make_unique<TFileStream>(std::move(file), kind_ == TKind::kAnyFile, meter_, use_)
+      .release();
 }
 
 std::string TDocumentInput::PathOf(const XMLCh* system_id) {

@@ -4,10 +4,13 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <xercesc/sax/InputSource.hpp>
 #include <xercesc/util/BinInputStream.hpp>
 
 namespace ifp {
+
+class TExpansionMeter;
 
 // An open file descriptor, closed when the owner goes.
 class TFileDescriptor {
@@ -30,11 +33,19 @@ class TFileDescriptor {
   int fd_;
 };
 
+// What a file's bytes are to the expansion meter.
+enum class TByteUse {
+  kInput,     // the document, or an external resource read for the first time
+  kExpansion  // an external entity read once more
+};
+
 // Streams a file to the parser as it is read; nothing is read whole first,
 // so an endless input (a device, a pipe) is parsed until the parser stops.
+// The bytes read are reported to the meter, if there is one.
 class TFileStream : public xercesc::BinInputStream {
  public:
-  explicit TFileStream(TFileDescriptor file) noexcept : file_(std::move(file)) {}
+  TFileStream(TFileDescriptor file, bool is_document, TExpansionMeter* meter, TByteUse use) noexcept
+      : file_(std::move(file)), is_document_(is_document), meter_(meter), use_(use) {}
 
   XMLFilePos curPos() const override { return position_; }
   // Throws TReadError when the file cannot be read.
@@ -43,6 +54,9 @@ class TFileStream : public xercesc::BinInputStream {
 
  private:
   TFileDescriptor file_;
+  const bool is_document_;
+  TExpansionMeter* const meter_;
+  const TByteUse use_;
   XMLFilePos position_ = 0;
 };
 
@@ -50,8 +64,9 @@ class TFileStream : public xercesc::BinInputStream {
 // bytes of its path: a path in UTF-8, in raw Shift_JIS or in any other bytes
 // opens as given. The file is opened at construction, so that a missing file
 // or a directory is known before the parse starts. The document may be a pipe
-// or a device; what a document names must be a regular file, so that it
-// cannot make the read wait on a terminal or a pipe.
+// or a device; what a document names must be a regular file, and is opened
+// without waiting, so that it cannot make the read wait on a terminal, a
+// device or a pipe.
 class TDocumentInput : public xercesc::InputSource {
  public:
   // What a path may name.
@@ -61,8 +76,10 @@ class TDocumentInput : public xercesc::InputSource {
   };
 
   // Throws TReadError when the file cannot be opened, is a directory, or is
-  // not a regular file where one is required.
-  explicit TDocumentInput(std::string path, TKind kind = TKind::kAnyFile);
+  // not a regular file where one is required: an input failure for the
+  // document, a refused resource for what it names.
+  explicit TDocumentInput(std::string path, TKind kind = TKind::kAnyFile,
+                          TExpansionMeter* meter = nullptr, TByteUse use = TByteUse::kInput);
 
   // Hands the opened file to the parser, which adopts the stream.
   xercesc::BinInputStream* makeStream() const override;
@@ -75,6 +92,9 @@ class TDocumentInput : public xercesc::InputSource {
 
  private:
   std::string path_;
+  TKind kind_;
+  TExpansionMeter* meter_;
+  TByteUse use_;
   std::optional<std::uint64_t> size_;
   mutable TFileDescriptor file_;
 };

@@ -47,14 +47,16 @@ std::int32_t ToInt32(std::string_view text) {
 }
 
 void TIntListBuilder::FailTooMany() const {
-  throw TReadError("more values than the declared " + std::to_string(expected_));
+  throw TReadError(TReadFailure::TKind::kCount,
+                   "more values than the declared " + std::to_string(expected_));
 }
 
 void TIntListBuilder::Finish() {
   if (in_token_) EndToken();
   if (static_cast<std::int64_t>(values_.size()) != expected_) {
-    throw TReadError(std::to_string(values_.size()) + " values against the declared " +
-                     std::to_string(expected_));
+    throw TReadError(TReadFailure::TKind::kCount, std::to_string(values_.size()) +
+                                                      " values against the declared " +
+                                                      std::to_string(expected_));
   }
 }
 

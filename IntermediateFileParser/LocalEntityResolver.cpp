@@ -5,6 +5,7 @@
 #include <xercesc/util/XMLResourceIdentifier.hpp>
 
 #include "IntermediateFileParser/DocumentInput.h"
+#include "IntermediateFileParser/ExpansionMeter.h"
 #include "IntermediateFileParser/ReadError.h"
 
 namespace ifp {
@@ -69,7 +70,8 @@ std::string PathOfFileUrl(const std::string& url) {
     const std::string host =
         rest.substr(2, path_start == std::string::npos ? std::string::npos : path_start - 2);
     if (!host.empty() && host != "localhost") {
-      throw TReadError("refused to fetch " + url + ": not a local file");
+      throw TReadError(TReadFailure::TKind::kResource,
+                       "refused to fetch " + url + ": not a local file");
     }
     rest = path_start == std::string::npos ? std::string() : rest.substr(path_start);
   }
@@ -94,7 +96,10 @@ xercesc::InputSource* TLocalEntityResolver::resolveEntity(
   std::string path;
   const std::string scheme = SchemeOf(id);
   if (!scheme.empty()) {
-    if (scheme != "file") throw TReadError("refused to fetch " + id + ": not a local file");
+    if (scheme != "file") {
+      throw TReadError(TReadFailure::TKind::kResource,
+                       "refused to fetch " + id + ": not a local file");
+    }
     path = PathOfFileUrl(id);
   } else if (!id.empty() && id[0] == '/') {
     path = id;
@@ -104,8 +109,12 @@ xercesc::InputSource* TLocalEntityResolver::resolveEntity(
     const std::size_t slash = base.rfind('/');
     path = slash == std::string::npos ? id : base.substr(0, slash + 1) + id;
   }
+  meter_.AddReference();
+  meter_.CheckReferences();
+  const TByteUse use = read_.insert(path).second ? TByteUse::kInput : TByteUse::kExpansion;
   // The parser adopts the source and deletes it when it is done.
-  return std::make_unique<TDocumentInput>(std::move(path), TDocumentInput::TKind::kRegularFile)
+  return std::make_unique<TDocumentInput>(std::move(path), TDocumentInput::TKind::kRegularFile,
+                                          &meter_, use)
       .release();
 }
 

@@ -15,9 +15,9 @@ void Adopt(ptrvector<Record>& list, std::unique_ptr<Record> record) {
 
 }  // namespace
 
-TMorvDocument& TMorvDocReader::Document() const {
-  // The driver reads into a TMorvDocument, the only document this reader fills.
-  return static_cast<TMorvDocument&>(*GetDocument());
+bool TMorvDocReader::Read(TMorvDocument* doc, const char* path) {
+  morv_document = doc;
+  return TAnmDocReader::Read(doc, path);
 }
 
 ELE_anm_data<int>* TMorvDocReader::IndexList(const std::string& name) const {
@@ -91,10 +91,10 @@ void TMorvDocReader::ReadPatternListData(const TAttributes& attributes) {
   for (const TAttribute& attribute : attributes) {
     if (attribute.first == "image_size") {
       list_data.image_size = ToInt(attribute);
-      list_data.image_name.reserve(ReservableCount(list_data.image_size));
+      ReserveDeclared(list_data.image_name, list_data.image_size);
     } else if (attribute.first == "palette_size") {
       list_data.palette_size = ToInt(attribute);
-      list_data.palette_name.reserve(ReservableCount(list_data.palette_size));
+      ReserveDeclared(list_data.palette_name, list_data.palette_size);
     }
   }
 }
@@ -104,7 +104,7 @@ void TMorvDocReader::ReadPatternAnmArray(const TAttributes& attributes) {
   for (const TAttribute& attribute : attributes) {
     if (attribute.first == "size") {
       array.size = ToInt(attribute);
-      array.tex_pattern_anm.reserve(ReservableCount(array.size));
+      ReserveDeclared(array.tex_pattern_anm, array.size);
     }
   }
 }

@@ -30,13 +30,17 @@ class TMorvDocReader : public TAnmDocReader {
   TMorvDocReader() = default;
   ~TMorvDocReader() override = default;
 
+  // Reads the document at `path` into `doc`; see TXmlDocReader::Read. A
+  // texture-pattern document is the only kind this reader fills.
+  bool Read(TMorvDocument* doc, const char* path);
+
  protected:
   void OnElement(const std::string& name, const TAttributes& attributes) override;
   void OnText(const std::string& name, const std::string& text) override;
   TTextUse BodyTextUse(const std::string& name) override;
 
  private:
-  TMorvDocument& Document() const;
+  TMorvDocument& Document() const { return *morv_document; }
   // The index list an element of this name fills, or null.
   ELE_anm_data<int>* IndexList(const std::string& name) const;
 
@@ -46,6 +50,9 @@ class TMorvDocReader : public TAnmDocReader {
   void AddPatternAnm(const TAttributes& attributes);
   template <class Record>
   void AddNamedRecord(ptrvector<Record>& list, const TAttributes& attributes);
+
+  // The document of the read under way: the one handed to Read.
+  TMorvDocument* morv_document = nullptr;
 };
 
 }  // namespace ifp

@@ -2,15 +2,29 @@
 #define IFP_READERROR_H
 
 #include <stdexcept>
+#include <string>
+
+#include "IntermediateFileParser/ReadFailure.h"
 
 namespace ifp {
 
 // Ends a read from inside the parse: a count check that failed, an input that
-// cannot be opened or read, an external resource that is refused. `Read`
-// catches it, like every other exception of a parse, and answers false.
+// cannot be opened or read, an external resource that is refused, a limit a
+// document ran into. `Read` catches it, like every other exception of a
+// parse, answers false and keeps the failure it describes.
 class TReadError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  TReadError(TReadFailure::TKind kind, const std::string& detail)
+      : std::runtime_error(detail), kind_(kind) {}
+  TReadError(TReadFailure::TLimit limit, const std::string& detail)
+      : std::runtime_error(detail), kind_(TReadFailure::TKind::kLimit), limit_(limit) {}
+
+  TReadFailure Failure() const { return {kind_, limit_, what()}; }
+  TReadFailure::TKind Kind() const noexcept { return kind_; }
+
+ private:
+  TReadFailure::TKind kind_;
+  TReadFailure::TLimit limit_ = TReadFailure::TLimit::kNone;
 };
 
 }  // namespace ifp

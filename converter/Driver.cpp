@@ -1,10 +1,10 @@
 #include "converter/Driver.h"
 
 #include <cstdio>
-#include <xercesc/util/PlatformUtils.hpp>
 
 #include "IntermediateFileParser/MorvDocReader.h"
 #include "IntermediateFileParser/MorvDocument.h"
+#include "IntermediateFileParser/XmlPlatform.h"
 #include "converter/Messages.h"
 #include "converter/MorvConv.h"
 #include "platform/AppFramework.h"
@@ -24,10 +24,11 @@ int RunConverter(int argc, char* argv[]) {
   const char* const output_path = argv[2];
 
   MorvConv conv;
-  xercesc::XMLPlatformUtils::Initialize();
   {
     // The reader owns a parser of the XML platform, so it lives only while
-    // the platform is up. The document goes first, then the reader.
+    // the platform is up. The document goes first, then the reader, then the
+    // platform.
+    const ifp::TXmlPlatform xml_platform;
     ifp::TMorvDocReader reader;
     ifp::TMorvDocument document;
     if (!reader.Read(&document, input_path)) {
@@ -39,7 +40,6 @@ int RunConverter(int argc, char* argv[]) {
       return 1;
     }
   }
-  xercesc::XMLPlatformUtils::Terminate();
 
   // The input is closed and released by now, so the output may replace it.
   if (!conv.Write(output_path)) {

@@ -5,10 +5,8 @@
 
 #include <cstdio>
 #include <exception>
-#include <xercesc/util/XMLException.hpp>
 
 #include "converter/Driver.h"
-#include "platform/CodePage.h"
 
 int main(int argc, char* argv[]) {
   // The converter reports its own failures. What reaches this point is a
@@ -17,9 +15,6 @@ int main(int argc, char* argv[]) {
   // like every early end, without creating or touching the output file.
   try {
     return morv::RunConverter(argc, argv);
-  } catch (const xercesc::XMLException& e) {
-    std::fprintf(stderr, "morv_conv: XML platform error: %s\n",
-                 platform::ToAnsi(e.getMessage()).c_str());
   } catch (const std::exception& e) {
     std::fprintf(stderr, "morv_conv: %s\n", e.what());
   } catch (...) {

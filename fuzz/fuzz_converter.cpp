@@ -9,11 +9,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <xercesc/util/PlatformUtils.hpp>
 
 #include "IntermediateFileParser/DocumentInput.h"
 #include "IntermediateFileParser/MorvDocReader.h"
 #include "IntermediateFileParser/MorvDocument.h"
+#include "IntermediateFileParser/XmlPlatform.h"
 #include "converter/MorvConv.h"
 
 namespace {
@@ -41,8 +41,8 @@ class MemoryFile {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const bool platform_ready = (xercesc::XMLPlatformUtils::Initialize(), true);
-  (void)platform_ready;
+  // Up for the whole fuzzing run.
+  static const ifp::TXmlPlatform xml_platform;
 
   MemoryFile input;
   if (!input.ok() || !input.Fill(data, size)) return 0;

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdlib>
@@ -14,7 +15,6 @@
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
-#include <xercesc/util/PlatformUtils.hpp>
 
 namespace morv::test {
 
@@ -131,9 +131,21 @@ ProcessResult Run(const std::vector<std::string>& argv, const ProcessLimits& lim
   std::array<pollfd, 2> fds{{{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}}};
   std::array<std::string*, 2> sinks{&result.out, &result.err};
   int open_fds = 2;
+  if (limits.stdout_closed) {
+    ::close(fds[0].fd);
+    fds[0].fd = -1;
+    --open_fds;
+  }
+  const auto deadline = start + std::chrono::duration<double>(limits.wall_seconds.value_or(1e9));
   char buffer[65536];
   while (open_fds > 0) {
-    if (::poll(fds.data(), fds.size(), -1) < 0) continue;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      ::kill(pid, SIGKILL);  // its pipes close when it is gone
+    }
+    const int wait_ms = static_cast<int>(std::clamp<long long>(left.count(), 10, 1000));
+    if (::poll(fds.data(), fds.size(), wait_ms) <= 0) continue;
     for (std::size_t i = 0; i < fds.size(); ++i) {
       if (fds[i].fd < 0 || fds[i].revents == 0) continue;
       const ssize_t got = ::read(fds[i].fd, buffer, sizeof buffer);
@@ -170,8 +182,10 @@ ProcessResult RunConverter(const std::vector<std::string>& args, const ProcessLi
   return result;
 }
 
-void XmlPlatformTest::SetUpTestSuite() { xercesc::XMLPlatformUtils::Initialize(); }
-void XmlPlatformTest::TearDownTestSuite() { xercesc::XMLPlatformUtils::Terminate(); }
+std::unique_ptr<ifp::TXmlPlatform> XmlPlatformTest::platform_;
+
+void XmlPlatformTest::SetUpTestSuite() { platform_ = std::make_unique<ifp::TXmlPlatform>(); }
+void XmlPlatformTest::TearDownTestSuite() { platform_.reset(); }
 
 namespace msg {
 std::string ReadFailed(const std::string& path) { return Encode("読み込み失敗 ") + path + "\n"; }

@@ -5,9 +5,12 @@
 #include <sys/resource.h>
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "IntermediateFileParser/XmlPlatform.h"
 
 namespace morv::test {
 
@@ -56,7 +59,9 @@ struct ProcessResult {
 struct ProcessLimits {
   std::optional<rlim_t> file_size;       // RLIMIT_FSIZE, with SIGXFSZ ignored
   std::optional<rlim_t> cpu_seconds;     // RLIMIT_CPU
+  std::optional<double> wall_seconds;    // killed (SIGKILL) when still running after this
   std::vector<std::string> environment;  // extra NAME=value entries
+  bool stdout_closed = false;            // standard output is a pipe nobody reads
 };
 
 // Runs `argv` (argv[0] is the program) and waits for it.
@@ -70,6 +75,9 @@ class XmlPlatformTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite();
   static void TearDownTestSuite();
+
+ private:
+  static std::unique_ptr<ifp::TXmlPlatform> platform_;
 };
 
 // The Shift_JIS messages of the converter, for comparing output.

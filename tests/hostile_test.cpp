@@ -1,12 +1,25 @@
 // Hostile and broken documents, each run through the built converter as a
-// process under a CPU-time limit: every one must end with its message and
-// status, leave an existing output file as it was (unless it converts), and
-// stay within 64 MiB above the converter's own start-up footprint.
+// process under a CPU-time and a wall-clock limit: every one must end with
+// its message and status, say why in its trace, leave an existing output
+// file as it was (unless it converts), and stay within 64 MiB above the
+// converter's own start-up footprint.
 
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
 #include <random>
 #include <string>
+#include <thread>
 
 #include "TestSupport.h"
 
@@ -23,9 +36,9 @@ namespace msg = morv::test::msg;
 const std::string kSentinel = "an older table file that must stay as it is";
 constexpr long kMemoryBarKib = 64 * 1024;
 
-std::string Document(const std::string& doctype, const std::string& body) {
-  return "<?xml version='1.0'?>" + doctype + "<r><head><title>t</title></head><body>" + body +
-         "</body></r>";
+std::string Document(const std::string& doctype, const std::string& body,
+                     const std::string& head = "<head><title>t</title></head>") {
+  return "<?xml version='1.0'?>" + doctype + "<r>" + head + "<body>" + body + "</body></r>";
 }
 
 // Lists of one step each, so that a document that reads also converts.
@@ -33,13 +46,79 @@ const std::string kOneStep =
     "<d><frame_idx size='1'>7</frame_idx><image_idx size='1'>1</image_idx>"
     "<palette_idx size='1'>2</palette_idx></d>";
 
+// A TCP listener on the loopback interface that nobody must ever reach.
+class Listener {
+ public:
+  Listener() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        ::listen(fd_, 16) != 0 ||
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      throw std::runtime_error("cannot listen on the loopback interface");
+    }
+    port_ = ntohs(address.sin_port);
+  }
+  ~Listener() { ::close(fd_); }
+  Listener(const Listener&) = delete;
+  Listener& operator=(const Listener&) = delete;
+
+  std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+  // True when a connection has come in since the listener was opened.
+  bool WasReached() const {
+    const int connection = ::accept(fd_, nullptr, nullptr);
+    if (connection >= 0) ::close(connection);
+    return connection >= 0 || errno != EAGAIN;
+  }
+
+ private:
+  int fd_;
+  int port_ = 0;
+};
+
+// Writes `head` and then white space without end into a FIFO, for as long as
+// somebody reads it.
+class EndlessFeeder {
+ public:
+  EndlessFeeder(std::string fifo, std::string head)
+      : fifo_(std::move(fifo)), head_(std::move(head)), thread_([this] { Feed(); }) {}
+  ~EndlessFeeder() {
+    stop_ = true;
+    thread_.join();
+  }
+  EndlessFeeder(const EndlessFeeder&) = delete;
+  EndlessFeeder& operator=(const EndlessFeeder&) = delete;
+
+ private:
+  void Feed() {
+    int fd = -1;
+    while (!stop_ && (fd = ::open(fifo_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) < 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));  // no reader yet
+    }
+    if (fd < 0) return;
+    ::fcntl(fd, F_SETFL, 0);
+    const std::string spaces(1 << 16, ' ');
+    bool open = ::write(fd, head_.data(), head_.size()) > 0;
+    while (open && !stop_) open = ::write(fd, spaces.data(), spaces.size()) > 0;
+    ::close(fd);
+  }
+
+  std::string fifo_;
+  std::string head_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
 struct HostileCase {
   const char* what;
   std::string document;  // written to a file; ignored when `path` is set
   std::string path;
   std::string printed;  // "read" for the read-failure line of the input path
   int status;
-  std::string table;  // for documents that convert
+  std::string table;   // for documents that convert
+  std::string reason;  // what the trace must give as the reason of a failed read
 };
 
 class HostileTest : public ::testing::Test {
@@ -48,70 +127,176 @@ class HostileTest : public ::testing::Test {
 };
 
 TEST_F(HostileTest, EveryDocumentIsDecidedCleanlyWithinTheMemoryBar) {
+  ::signal(SIGPIPE, SIG_IGN);  // the feeder writes into a FIFO whose reader goes
+  const Listener listener;
+  const std::string fifo = dir / "fifo";
+  const std::string endless = dir / "endless";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_EQ(::mkfifo(endless.c_str(), 0600), 0);
+  std::filesystem::create_symlink(fifo, dir / "link");
+  const EndlessFeeder feeder(endless, "<r><body>" + kOneStep + "</body></r>");
+
   const std::string bomb = morv::test::EntityBombDoctype();
-  const std::string big_entity = "<!DOCTYPE r [<!ENTITY e '" + std::string(100'000, 'a') + "'>]>";
-  const std::string number_entity = "<!DOCTYPE r [<!ENTITY e '" + Repeat("1 ", 50'000) + "'>]>";
+  const auto entity = [](const std::string& text) {
+    return "<!DOCTYPE r [<!ENTITY e '" + text + "'>]>";
+  };
   const std::string blown_up = Repeat("&e;", 5000);
+  std::string chain = "<!ENTITY e0 'x'>";
+  for (int i = 1; i < 49'990; ++i) {
+    const std::string previous = std::to_string(i - 1);
+    chain += std::string("<!ENTITY e").append(std::to_string(i)) + " '&e" + previous + ";'>";
+  }
+  std::string bindings;
+  for (int i = 0; i < 100'000; ++i) bindings += " xmlns:p" + std::to_string(i) + "='u'";
+  std::string growing_sizes;
+  for (int i = 1; i <= 10'000; ++i) {
+    growing_sizes += "<frame_idx size='" + std::to_string(2'000'000 + i) + "'/>";
+  }
+  const std::string markup(24 << 20, 'm');  // twice that in the parser's UTF-16
 
   std::mt19937 random(20261207);
   std::string noise(10 << 20, '\0');
   for (char& c : noise) c = static_cast<char>(random());
 
   const std::string one_step_table = TableFile({7}, {1}, {2});
+  const std::string expansion = "limit (entity expansion)";
   const HostileCase cases[] = {
-      {"entity bomb", Document(bomb, "<x>&e10;</x>" + kOneStep), "", "read", 1, ""},
-      {"quadratic blow-up in unread text",
-       Document(big_entity, "<x>" + blown_up + "</x>" + kOneStep), "", "", 0, one_step_table},
-      {"quadratic blow-up in a number list",
-       Document(number_entity, "<d><frame_idx size='3'>" + blown_up + "</frame_idx></d>"), "",
-       "read", 1, ""},
-      {"network DTD", "<!DOCTYPE r SYSTEM 'http://127.0.0.1:9/r.dtd'>" + Document("", kOneStep), "",
-       "read", 1, ""},
+      {"entity bomb", Document(bomb, "<x>&e10;</x>" + kOneStep), "", "read", 1, "",
+       "limit (entity references)"},
+      {"100 kB entity x 5,000 in unread text",
+       Document(entity(std::string(100'000, 'a')), "<x>" + blown_up + "</x>" + kOneStep), "",
+       "read", 1, "", expansion},
+      {"100 kB entity x 10,000 in the title",
+       Document(entity(std::string(100'000, 'a')), kOneStep,
+                "<head><title>" + Repeat("&e;", 10'000) + "</title></head>"),
+       "", "read", 1, "", expansion},
+      {"5,000 image names x 5,000",
+       Document(entity(Repeat("<image_name/>", 5000)),
+                "<tex_pattern_list_data>" + blown_up + "</tex_pattern_list_data>" + kOneStep),
+       "", "read", 1, "", expansion},
+      {"50,000 values x 5,000 under the largest size",
+       Document(entity(Repeat("1 ", 50'000)),
+                "<d><frame_idx size='2147483647'>" + blown_up + "</frame_idx></d>"),
+       "", "read", 1, "", expansion},
+      {"50,000 values x 5,000 under a size of 3",
+       Document(entity(Repeat("1 ", 50'000)),
+                "<d><frame_idx size='3'>" + blown_up + "</frame_idx></d>"),
+       "", "read", 1, "", "count"},
+      {"a DTD default built from 40,000 references, on 200 elements",
+       Document("<!DOCTYPE r [<!ENTITY e '" + std::string(1000, 'x') + "'><!ATTLIST a v CDATA '" +
+                    Repeat("&e;", 40'000) + "'>]>",
+                Repeat("<a/>", 200) + kOneStep),
+       "", "read", 1, "", expansion},
+      {"the same default as the name of 200 images",
+       Document("<!DOCTYPE r [<!ENTITY e '" + std::string(1000, 'x') +
+                    "'><!ATTLIST image_name name CDATA '" + Repeat("&e;", 40'000) + "'>]>",
+                "<tex_pattern_list_data>" + Repeat("<image_name/>", 200) +
+                    "</tex_pattern_list_data>" + kOneStep),
+       "", "read", 1, "", expansion},
+      {"a parameter entity of white space x 100,000",
+       Document("<!DOCTYPE r [<!ENTITY % ws '" + std::string(1'000'000, ' ') + "'>" +
+                    Repeat("%ws;", 100'000) + "]>",
+                kOneStep),
+       "", "read", 1, "", expansion},
+      {"a chain of 49,990 entities",
+       Document("<!DOCTYPE r [" + chain + "]>", "<x>&e49989;</x>" + kOneStep), "", "read", 1, "",
+       "limit (entity nesting)"},
+      {"an empty entity x 1,000,000",
+       Document(entity(""), "<x>" + Repeat("&e;", 1'000'000) + "</x>" + kOneStep), "", "read", 1,
+       "", "limit (entity references)"},
+      {"9,997 open elements, then 100,000 empty ones",
+       Document("", Repeat("<a>", 9997) + Repeat("<b/>", 100'000) + Repeat("</a>", 9997)), "",
+       "read", 1, "", "limit (depth)"},
+      {"250 open elements, then 500,000 empty ones",
+       Document("", Repeat("<a>", 250) + Repeat("<b/>", 500'000) + Repeat("</a>", 250) + kOneStep),
+       "", "", 0, one_step_table, ""},
+      {"100,000 namespace bindings on the root, then 100,000 elements",
+       "<r" + bindings + "><body>" + Repeat("<a/>", 100'000) + kOneStep + "</body></r>", "", "read",
+       1, "", "memory"},
+      {"2,000,000 values, then 10,000 empty lists each with a larger size",
+       Document("", "<d><frame_idx size='2000000'>" + Repeat("1 ", 2'000'000) + "</frame_idx>" +
+                        growing_sizes + "</d>"),
+       "", msg::kConvertFailed, 1, "", ""},
+      {"24 MiB of one comment", Document("", kOneStep) + "<!--" + markup + "-->", "", "read", 1, "",
+       "memory"},
+      {"24 MiB of one processing instruction", Document("", kOneStep) + "<?pi " + markup + "?>", "",
+       "read", 1, "", "memory"},
+      {"24 MiB of one CDATA section", Document("", kOneStep + "<x><![CDATA[" + markup + "]]></x>"),
+       "", "read", 1, "", "memory"},
+      {"24 MiB of one attribute value", Document("", kOneStep + "<x a='" + markup + "'/>"), "",
+       "read", 1, "", "memory"},
+      {"24 MiB of trailing white space", Document("", kOneStep) + std::string(24 << 20, ' '), "",
+       "read", 1, "", "memory"},
+      {"endless white space from a pipe", "", endless, "read", 1, "", "memory"},
+      {"a FIFO as external DTD", "<!DOCTYPE r SYSTEM '" + fifo + "'>" + Document("", kOneStep), "",
+       "read", 1, "", "resource"},
+      {"a FIFO as general entity",
+       Document("<!DOCTYPE r [<!ENTITY x SYSTEM '" + fifo + "'>]>", "<x>&x;</x>" + kOneStep), "",
+       "read", 1, "", "resource"},
+      {"a FIFO as parameter entity",
+       Document("<!DOCTYPE r [<!ENTITY % x SYSTEM '" + fifo + "'> %x;]>", kOneStep), "", "read", 1,
+       "", "resource"},
+      {"a FIFO through a symbolic link",
+       Document("<!DOCTYPE r [<!ENTITY x SYSTEM '" + dir / "link" + "'>]>",
+                "<x>&x;</x>" + kOneStep),
+       "", "read", 1, "", "resource"},
+      {"network DTD", "<!DOCTYPE r SYSTEM '" + listener.Url() + "/r.dtd'>" + Document("", kOneStep),
+       "", "read", 1, "", "resource"},
       {"network entity",
-       Document("<!DOCTYPE r [<!ENTITY x SYSTEM 'http://127.0.0.1:9/x'>]>", "<x>&x;</x>"), "",
-       "read", 1, ""},
-      {"network schema hint",
+       Document("<!DOCTYPE r [<!ENTITY x SYSTEM '" + listener.Url() + "/x'>]>",
+                "<x>&x;</x>" + kOneStep),
+       "", "read", 1, "", "resource"},
+      {"network parameter entity",
+       Document("<!DOCTYPE r [<!ENTITY % x SYSTEM '" + listener.Url() + "/x'> %x;]>", kOneStep), "",
+       "read", 1, "", "resource"},
+      {"network schema hints",
        "<r xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance' "
-       "xsi:noNamespaceSchemaLocation='http://127.0.0.1:9/r.xsd'><body>" +
-           kOneStep + "</body></r>",
-       "", "", 0, one_step_table},
-      {"endless input", "", "/dev/zero", "read", 1, ""},
+       "xsi:noNamespaceSchemaLocation='" +
+           listener.Url() + "/r.xsd' xsi:schemaLocation='urn:x " + listener.Url() +
+           "/x.xsd'><body>" + kOneStep + "</body></r>",
+       "", "", 0, one_step_table, ""},
+      {"endless input", "", "/dev/zero", "read", 1, "", "parse"},
       {"a ten-million-digit number",
        Document("", "<d><frame_idx size='1'>" + std::string(10 << 20, '9') +
                         "</frame_idx><image_idx size='1'>1</image_idx>"
                         "<palette_idx size='1'>2</palette_idx></d>"),
-       "", "", 0, TableFile({0xFFFF}, {1}, {2})},
+       "", "", 0, TableFile({0xFFFF}, {1}, {2}), ""},
       {"a huge size without values", Document("", "<d><frame_idx size='2000000000'/></d>"), "",
-       msg::kConvertFailed, 1, ""},
+       msg::kConvertFailed, 1, "", ""},
       {"a negative size", Document("", "<d><frame_idx size='-1'></frame_idx></d>"), "",
-       msg::kConvertFailed, 1, ""},
+       msg::kConvertFailed, 1, "", ""},
       {"a huge image_size with two images",
        Document("",
                 "<tex_pattern_list_data image_size='2000000000'><image_name/><image_name/>"
                 "</tex_pattern_list_data>" +
                     kOneStep),
-       "", "", 0, one_step_table},
+       "", "", 0, one_step_table, ""},
       {"100,000 nested elements",
-       Document("", Repeat("<a>", 100'000) + Repeat("</a>", 100'000) + kOneStep), "", "read", 1,
-       ""},
-      {"ten MiB of random bytes", noise, "", "read", 1, ""},
-      {"a truncated document", Document("", kOneStep).substr(0, 60), "", "read", 1, ""},
+       Document("", Repeat("<a>", 100'000) + Repeat("</a>", 100'000) + kOneStep), "", "read", 1, "",
+       "limit (depth)"},
+      {"ten MiB of random bytes", noise, "", "read", 1, "", "parse"},
+      {"a truncated document", Document("", kOneStep).substr(0, 60), "", "read", 1, "", "parse"},
       {"invalid bytes under UTF-8",
-       "<?xml version='1.0' encoding='UTF-8'?><r><title>a\xC3(b</title></r>", "", "read", 1, ""},
+       "<?xml version='1.0' encoding='UTF-8'?><r><title>a\xC3(b</title></r>", "", "read", 1, "",
+       "parse"},
       {"invalid bytes under Shift_JIS",
        "<?xml version='1.0' encoding='Shift_JIS'?><r><title>a\x81 b\xA0\xFD</title></r>", "",
-       "read", 1, ""},
-      {"NUL bytes", std::string("<r><body>\0</body></r>", 21), "", "read", 1, ""},
-      {"a directory", "", dir.path().string(), "read", 1, ""},
-      {"a missing file", "", dir / "missing.xml", "read", 1, ""},
+       "read", 1, "", "parse"},
+      {"NUL bytes", std::string("<r><body>\0</body></r>", 21), "", "read", 1, "", "parse"},
+      {"a directory", "", dir.path().string(), "read", 1, "", "input"},
+      {"a missing file", "", dir / "missing.xml", "read", 1, "", "input"},
   };
 
   const std::string output = dir / "out.bin";
   morv::test::ProcessLimits limits;
-  limits.cpu_seconds = 20;  // a guard against hangs, far above any case
+  // Guards against hangs and runaway work, far above what any case needs.
+  limits.cpu_seconds = 10;
+  limits.wall_seconds = 30;
+  limits.environment = {"MORV_CONV_TRACE=1"};
 
   WriteFile(dir / "tiny.xml", Document("", kOneStep));
-  const long baseline_kib = RunConverter({dir / "tiny.xml", output}, limits).max_rss_kib;
+  [[maybe_unused]] const long baseline_kib =
+      RunConverter({dir / "tiny.xml", output}, limits).max_rss_kib;
 
   for (const HostileCase& c : cases) {
     SCOPED_TRACE(c.what);
@@ -126,10 +311,14 @@ TEST_F(HostileTest, EveryDocumentIsDecidedCleanlyWithinTheMemoryBar) {
     EXPECT_EQ(result.status, c.status);
     EXPECT_EQ(result.out, c.printed == "read" ? msg::ReadFailed(input) : c.printed);
     EXPECT_EQ(ReadFile(output), c.status == 0 ? c.table : kSentinel);
+    if (!c.reason.empty()) {
+      EXPECT_NE(result.err.find("\n" + c.reason), std::string::npos) << result.err;
+    }
 #ifndef MORV_SANITIZED
     EXPECT_LE(result.max_rss_kib, baseline_kib + kMemoryBarKib);
 #endif
   }
+  EXPECT_FALSE(listener.WasReached());
 }
 
 }  // namespace

@@ -37,6 +37,7 @@ TEST(ToInt32Test, FollowsStrtolInBase10ClampedTo32Bits) {
       {"2147483648", INT_MAX},
       {"3000000000", INT_MAX},
       {"99999999999999999999999999", INT_MAX},
+      {"-2147483647", -2147483647},
       {"-2147483648", INT_MIN},
       {"-2147483649", INT_MIN},
       {"-3000000000", INT_MIN},
@@ -67,6 +68,8 @@ TEST(ToIntListTest, AppendsTokensAndChecksTheCount) {
       {" \t\n", {}, 4, {}, false},
       {"\r7", {}, 1, {7}, true},  // carriage return belongs to the token
       {"7\r", {}, 1, {7}, true},
+      {"1\r2", {}, 1, {1}, true},  // one token: its number ends at the \r
+      {"1\v2", {}, 1, {1}, true},
       {"\v-3 \f+4", {}, 2, {-3, 4}, true},
       {"3000000000 -3000000000", {}, 2, {INT_MAX, INT_MIN}, true},
       {"5 6", {1, 2}, 4, {1, 2, 5, 6}, true},  // appended behind what was there

@@ -76,7 +76,8 @@ TEST_F(MorvDocReaderTest, PatternInfoAttributes) {
 TEST_F(MorvDocReaderTest, ASecondPatternInfoOverwritesAndAppends) {
   EXPECT_TRUE(
       ReadBody("<tex_pattern_info frame_size='1' tool_end_frame='9' compress_material='on'/>"
-               "<tex_pattern_info frame_size='2' compress_material='off' material_size='1 1'/>"));
+               "<tex_pattern_info frame_size='2' compress_material='off' material_size='1 1'/>"
+               "<x><tex_pattern_info frame_size='3' material_size='5'/></x>"));  // too deep
   EXPECT_EQ(doc->tex_pattern_info.frame_size, 2);
   EXPECT_EQ(doc->tex_pattern_info.tool_end_frame, 9);
   EXPECT_FALSE(doc->tex_pattern_info.compress_material);
@@ -191,6 +192,8 @@ TEST_F(MorvDocReaderTest, IndexListsAndTheirCountChecks) {
   for (const ListCase& c : cases) {
     SCOPED_TRACE(c.what);
     EXPECT_EQ(ReadBody(c.body), c.reads);
+    EXPECT_EQ(reader.GetFailure().kind,
+              c.reads ? TReadFailure::TKind::kNone : TReadFailure::TKind::kCount);
     EXPECT_EQ(doc->tex_pattern_data.frame_idx.size, c.size);
     EXPECT_EQ(doc->tex_pattern_data.frame_idx.data, c.frames);
   }

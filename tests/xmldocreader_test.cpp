@@ -21,6 +21,7 @@ using morv::test::WriteFile;
 // Records what reaches the body hooks, one line per call.
 class RecordingReader : public TXmlDocReader {
  public:
+  using TXmlDocReader::Read;
   std::vector<std::string> events;
 
  protected:
@@ -85,7 +86,8 @@ TEST_F(XmlDocReaderTest, TheRootIsRecordedButNeverDispatched) {
   EXPECT_EQ(doc.version, "1.2");
   EXPECT_EQ(reader.events, (std::vector<std::string>{"E body 1"}));
 
-  ASSERT_TRUE(Read("<other><body/></other>"));  // no version: the old one stays
+  // No version on the root: the old one stays, whatever other elements carry.
+  ASSERT_TRUE(Read("<other><head version='9'/><body version='8'/></other>"));
   EXPECT_EQ(doc.root_name, "other");
   EXPECT_EQ(doc.version, "1.2");
   ASSERT_TRUE(Read("<p:doc xmlns:p='urn:x' version=''/>"));  // the local name
@@ -229,32 +231,99 @@ TEST_F(XmlDocReaderTest, LocalExternalDtdsAndEntitiesResolveNextToTheDocument) {
   EXPECT_EQ(doc.title, "from an entity");
 }
 
+using TKind = TReadFailure::TKind;
+using TLimit = TReadFailure::TLimit;
+
 struct FailureCase {
   const char* what;
   std::string path;  // empty: the document below, written to a file
   std::string xml;
+  TKind kind;  // what GetFailure() must say
+  TLimit limit = TLimit::kNone;
 };
 
-TEST_F(XmlDocReaderTest, EveryParserReportAndEveryBadInputFailsTheRead) {
-  const std::string bomb = morv::test::EntityBombDoctype() + "<r><body>&e10;</body></r>";
+std::string Entity(const std::string& name, const std::string& text) {
+  return "<!ENTITY " + name + " '" + text + "'>";
+}
+
+TEST_F(XmlDocReaderTest, EveryParserReportAndEveryBadInputFailsTheReadAndSaysWhy) {
+  using morv::test::Repeat;
+  WriteFile(dir / "part.txt", std::string(100'000, 'p'));
+  // Each entity of the chain refers to the one before.
+  std::string chain = Entity("e0", "x");
+  for (int i = 1; i < 2000; ++i) {
+    const std::string previous = std::to_string(i - 1);
+    chain += Entity(std::string("e").append(std::to_string(i)), "&e" + previous + ";");
+  }
   const FailureCase cases[] = {
-      {"missing file", dir / "missing.xml", ""},
-      {"directory", dir.path().string(), ""},
-      {"endless input", "/dev/zero", ""},
-      {"empty file", "", ""},
-      {"not well-formed", "", "<r><body></r>"},
-      {"undeclared entity", "", "<r>&nothing;</r>"},
-      {"unknown encoding", "", "<?xml version='1.0' encoding='x-unknown-enc'?><r/>"},
+      {"missing file", dir / "missing.xml", "", TKind::kInput},
+      {"directory", dir.path().string(), "", TKind::kInput},
+      {"endless input", "/dev/zero", "", TKind::kParse},
+      {"empty file", "", "", TKind::kParse},
+      {"not well-formed", "", "<r><body></r>", TKind::kParse},
+      {"undeclared entity", "", "<r>&nothing;</r>", TKind::kParse},
+      {"unknown encoding", "", "<?xml version='1.0' encoding='x-unknown-enc'?><r/>", TKind::kParse},
       {"a warning only", "",
-       "<!DOCTYPE r [<!ATTLIST r a CDATA #IMPLIED><!ATTLIST r a CDATA #IMPLIED>]><r/>"},
-      {"entity bomb", "", bomb},
-      {"network DTD", "", "<!DOCTYPE r SYSTEM 'http://127.0.0.1:9/r.dtd'><r/>"},
-      {"network entity", "", "<!DOCTYPE r [<!ENTITY x SYSTEM 'https://127.0.0.1:9/x'>]><r>&x;</r>"},
-      {"ftp entity", "", "<!DOCTYPE r [<!ENTITY x SYSTEM 'ftp://127.0.0.1/x'>]><r>&x;</r>"},
-      {"remote file URL", "", "<!DOCTYPE r SYSTEM 'file://example.invalid/r.dtd'><r/>"},
-      {"missing local DTD", "", "<!DOCTYPE r SYSTEM 'nothing.dtd'><r/>"},
-      {"a device as DTD", "", "<!DOCTYPE r SYSTEM '/dev/stdin'><r/>"},
-      {"a directory as entity", "", "<!DOCTYPE r [<!ENTITY x SYSTEM '/'>]><r>&x;</r>"},
+       "<!DOCTYPE r [<!ATTLIST r a CDATA #IMPLIED><!ATTLIST r a CDATA #IMPLIED>]><r/>",
+       TKind::kParse},
+      {"network DTD", "", "<!DOCTYPE r SYSTEM 'http://127.0.0.1:9/r.dtd'><r/>", TKind::kResource},
+      {"network entity", "", "<!DOCTYPE r [<!ENTITY x SYSTEM 'https://127.0.0.1:9/x'>]><r>&x;</r>",
+       TKind::kResource},
+      {"ftp entity", "", "<!DOCTYPE r [<!ENTITY x SYSTEM 'ftp://127.0.0.1/x'>]><r>&x;</r>",
+       TKind::kResource},
+      {"remote file URL", "", "<!DOCTYPE r SYSTEM 'file://example.invalid/r.dtd'><r/>",
+       TKind::kResource},
+      {"another host's file URL naming a local file", "",
+       "<!DOCTYPE r [<!ENTITY x SYSTEM 'file://otherhost" + dir / "part.txt" + "'>]><r>&x;</r>",
+       TKind::kResource},
+      {"missing local DTD", "", "<!DOCTYPE r SYSTEM 'nothing.dtd'><r/>", TKind::kResource},
+      {"a device as DTD", "", "<!DOCTYPE r SYSTEM '/dev/stdin'><r/>", TKind::kResource},
+      {"a directory as entity", "", "<!DOCTYPE r [<!ENTITY x SYSTEM '/'>]><r>&x;</r>",
+       TKind::kResource},
+      {"300 attributes", "",
+       "<r><body><a" +
+           [] {
+             std::string attributes;
+             for (int i = 0; i < 300; ++i) attributes += " a" + std::to_string(i) + "=''";
+             return attributes;
+           }() +
+           "/></body></r>",
+       TKind::kLimit, TLimit::kAttributes},
+      {"attributes and namespace declarations together", "",
+       "<r><a" +
+           [] {
+             std::string attributes;
+             for (int i = 0; i < 200; ++i) attributes += " a" + std::to_string(i) + "=''";
+             for (int i = 0; i < 100; ++i) attributes += " xmlns:p" + std::to_string(i) + "='u'";
+             return attributes;
+           }() +
+           "/></r>",
+       TKind::kLimit, TLimit::kAttributes},
+      {"namespace bindings in scope over nested elements", "",
+       Repeat("<a xmlns:p='u' xmlns:q='v' xmlns:s='w'>", 100) + Repeat("</a>", 100), TKind::kLimit,
+       TLimit::kNamespaceBindings},
+      {"a parameter entity of white space, again and again", "",
+       "<!DOCTYPE r [<!ENTITY % ws '" + std::string(1000, ' ') + "'>" + Repeat("%ws;", 5000) +
+           "]><r/>",
+       TKind::kLimit, TLimit::kEntityExpansion},
+      {"a DTD default attribute on every element", "",
+       "<!DOCTYPE r [<!ATTLIST a v CDATA '" + std::string(10'000, 'v') + "'>]><r>" +
+           Repeat("<a/>", 500) + "</r>",
+       TKind::kLimit, TLimit::kEntityExpansion},
+      {"entity references in attribute values", "",
+       "<!DOCTYPE r [" + Entity("e", std::string(10'000, 'v')) + "]><r>" +
+           Repeat("<a v='&e;&e;&e;&e;&e;'/>", 100) + "</r>",
+       TKind::kLimit, TLimit::kEntityExpansion},
+      {"an external entity read again and again", "",
+       "<!DOCTYPE r [<!ENTITY x SYSTEM 'part.txt'>]><r>" + Repeat("&x;", 50) + "</r>",
+       TKind::kLimit, TLimit::kEntityExpansion},
+      {"empty entities, referenced without end", "",
+       "<!DOCTYPE r [" + Entity("e", "") + "]><r>" + Repeat("&e;", 60'000) + "</r>", TKind::kLimit,
+       TLimit::kEntityReferences},
+      {"entities nested two thousand deep", "", "<!DOCTYPE r [" + chain + "]><r>&e1999;</r>",
+       TKind::kLimit, TLimit::kEntityNesting},
+      {"a processing instruction beyond the parser's memory", "",
+       "<r/><?pi " + std::string(17 << 20, 'p') + "?>", TKind::kMemory},
   };
   for (const FailureCase& c : cases) {
     SCOPED_TRACE(c.what);
@@ -266,15 +335,63 @@ TEST_F(XmlDocReaderTest, EveryParserReportAndEveryBadInputFailsTheRead) {
     // A read that waited on the network or on the end of an endless input
     // would never get here (the test's time-out ends it).
     EXPECT_FALSE(reader.Read(&doc, path.c_str()));
+    EXPECT_EQ(reader.GetFailure().kind, c.kind) << reader.GetFailure().Describe();
+    EXPECT_EQ(reader.GetFailure().limit, c.limit) << reader.GetFailure().Describe();
   }
+  // A reader whose parser ran out of memory reads the next document as usual.
+  ASSERT_TRUE(Read("<r><title>after</title></r>"));
+  EXPECT_EQ(reader.GetFailure().kind, TKind::kNone);
 }
 
-TEST_F(XmlDocReaderTest, TheDepthCapRefusesAbsurdlyDeepDocuments) {
-  const auto nested = [](int levels) {
-    return morv::test::Repeat("<a>", levels) + morv::test::Repeat("</a>", levels);
+// Each limit lets a document at its figure through and refuses the next step.
+TEST_F(XmlDocReaderTest, TheLimitsRefuseExactlyPastTheirFigures) {
+  using morv::test::Repeat;
+  const auto attributes = [](int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i) text += " a" + std::to_string(i) + "=''";
+    return "<r" + text + "/>";
   };
-  EXPECT_TRUE(Read(nested(TXmlDocReader::kMaxDepth)));
-  EXPECT_FALSE(Read(nested(TXmlDocReader::kMaxDepth + 1)));
+  const auto bindings = [](int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i) text += " xmlns:p" + std::to_string(i) + "='u'";
+    return "<r><a" + text + "/></r>";
+  };
+  const auto nested = [](int levels) { return Repeat("<a>", levels) + Repeat("</a>", levels); };
+  const auto references = [](int count) {
+    return "<!DOCTYPE r [<!ENTITY e ''>]><r>" + Repeat("&e;", count) + "</r>";
+  };
+  const auto nesting = [](int levels) {
+    std::string entities = "<!ENTITY e1 'x'>";
+    for (int i = 2; i <= levels; ++i) {
+      entities += "<!ENTITY e" + std::to_string(i) + " '&e" + std::to_string(i - 1) + ";'>";
+    }
+    return "<!DOCTYPE r [" + entities + "]><r>&e" + std::to_string(levels) + ";</r>";
+  };
+  // 4 Mi units of text in all: 1,024 references to 4,096 units.
+  const auto expansion = [](int count) {
+    return "<!DOCTYPE r [<!ENTITY e '" + std::string(4096, 'x') + "'>]><r>" + Repeat("&e;", count) +
+           "</r>";
+  };
+  const struct {
+    std::string at_limit, past_limit;
+    TLimit limit;
+  } cases[] = {
+      {nested(TReadLimits::kMaxDepth), nested(TReadLimits::kMaxDepth + 1), TLimit::kDepth},
+      {attributes(TReadLimits::kMaxAttributes), attributes(TReadLimits::kMaxAttributes + 1),
+       TLimit::kAttributes},
+      {bindings(TReadLimits::kMaxNamespaceBindings),
+       bindings(TReadLimits::kMaxNamespaceBindings + 1), TLimit::kNamespaceBindings},
+      {references(50'000), references(50'001), TLimit::kEntityReferences},
+      {nesting(TReadLimits::kMaxEntityNesting), nesting(TReadLimits::kMaxEntityNesting + 1),
+       TLimit::kEntityNesting},
+      {expansion(1024), expansion(1025), TLimit::kEntityExpansion},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(NameOf(c.limit));
+    EXPECT_TRUE(Read(c.at_limit)) << reader.GetFailure().Describe();
+    EXPECT_FALSE(Read(c.past_limit));
+    EXPECT_EQ(reader.GetFailure().limit, c.limit) << reader.GetFailure().Describe();
+  }
 }
 
 TEST_F(XmlDocReaderTest, SchemaLocationHintsAreNeverLoaded) {

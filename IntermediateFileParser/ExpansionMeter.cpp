@@ -1,0 +1,113 @@
+#include "IntermediateFileParser/ExpansionMeter.h"
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <utility>
+#include <xercesc/framework/XMLRecognizer.hpp>
+#include <xercesc/util/TransENameMap.hpp>
+#include <xercesc/util/TransService.hpp>
+#include <xercesc/util/XMLChTranscoder.hpp>
+#include <xercesc/util/XMLUni.hpp>
+
+#include "IntermediateFileParser/ReadError.h"
+
+namespace ifp {
+namespace {
+
+thread_local TExpansionMeter* active_meter = nullptr;
+
+// Reads the text of an internal entity, which the parser holds as UTF-16
+// already: the library's own reader, counting what it hands on. The parser
+// makes one for each entity it expands.
+class TEntityTextTranscoder final : public xercesc::XMLChTranscoder {
+ public:
+  TEntityTextTranscoder(const XMLCh* encoding_name, XMLSize_t block_size,
+                        xercesc::MemoryManager* manager)
+      : XMLChTranscoder(encoding_name, block_size, manager), meter_(active_meter) {
+    // Counted only: throwing here would leave the parser's half-made entity
+    // reader behind. The text read next is where the read stops.
+    if (meter_ != nullptr) meter_->EnterEntity();
+  }
+  ~TEntityTextTranscoder() override {
+    if (meter_ != nullptr) meter_->LeaveEntity();
+  }
+  TEntityTextTranscoder(const TEntityTextTranscoder&) = delete;
+  TEntityTextTranscoder& operator=(const TEntityTextTranscoder&) = delete;
+
+  XMLSize_t transcodeFrom(const XMLByte* const source, const XMLSize_t source_bytes,
+                          XMLCh* const to_fill, const XMLSize_t max_chars, XMLSize_t& bytes_eaten,
+                          unsigned char* const char_sizes) override {
+    const XMLSize_t chars = XMLChTranscoder::transcodeFrom(source, source_bytes, to_fill, max_chars,
+                                                           bytes_eaten, char_sizes);
+    if (meter_ != nullptr) meter_->AddExpansion(chars);
+    return chars;
+  }
+
+ private:
+  TExpansionMeter* const meter_;
+};
+
+// Xerces-C makes the reader of an internal entity's text through the mapping
+// its transcoding service keeps for its own UTF-16 "encoding". That table is a
+// protected member of the service, within reach of a class derived from it;
+// this one is never instantiated.
+class TEntityTextMapping : public xercesc::XMLTransService {
+ public:
+  static void Install() {
+    using Mapping = xercesc::ENameMapFor<TEntityTextTranscoder>;
+    constexpr auto kSlot = xercesc::XMLRecognizer::XERCES_XMLCH;
+    if (gMappingsRecognizer == nullptr || gMappingsRecognizer->size() <= kSlot) return;
+    if (dynamic_cast<Mapping*>(gMappingsRecognizer->elementAt(kSlot)) != nullptr) return;
+    // The table adopts the mapping and deletes the one it replaces.
+    gMappingsRecognizer->setElementAt(
+        std::make_unique<Mapping>(xercesc::XMLUni::fgXMLChEncodingString).release(), kSlot);
+  }
+};
+
+}  // namespace
+
+void TExpansionMeter::Start(std::optional<std::uint64_t> document_size) noexcept {
+  document_size_ = document_size;
+  input_ = 0;
+  expanded_ = 0;
+  references_ = 0;
+  allowed_ = std::max(TReadLimits::kExpansionFloor,
+                      TReadLimits::kExpansionFactor * document_size.value_or(0));
+}
+
+void TExpansionMeter::CheckReferences() const {
+  if (references_ > TReadLimits::kMaxEntityReferences) {
+    throw TReadError(
+        TReadFailure::TLimit::kEntityReferences,
+        "more than " + std::to_string(TReadLimits::kMaxEntityReferences) + " entity references");
+  }
+}
+
+void TExpansionMeter::Check() {
+  CheckReferences();
+  if (open_entities_ > TReadLimits::kMaxEntityNesting) {
+    throw TReadError(TReadFailure::TLimit::kEntityNesting,
+                     "entities nested more than " + std::to_string(TReadLimits::kMaxEntityNesting) +
+                         " levels deep");
+  }
+  // A document read from a pipe is allowed as much as it has shown so far.
+  allowed_ = std::max(allowed_, TReadLimits::kExpansionFactor * input_);
+  if (expanded_ > allowed_) Fail();
+}
+
+void TExpansionMeter::Fail() const {
+  throw TReadError(TReadFailure::TLimit::kEntityExpansion,
+                   "entities and attribute values expanded to " + std::to_string(expanded_) +
+                       " characters from a document of " +
+                       std::to_string(document_size_.value_or(input_)) + " bytes");
+}
+
+TActiveExpansionMeter::TActiveExpansionMeter(TExpansionMeter& meter) noexcept
+    : previous_(std::exchange(active_meter, &meter)) {}
+
+TActiveExpansionMeter::~TActiveExpansionMeter() { active_meter = previous_; }
+
+void InstallEntityTextCounter() { TEntityTextMapping::Install(); }
+
+}  // namespace ifp

@@ -1,0 +1,86 @@
+#ifndef IFP_EXPANSIONMETER_H
+#define IFP_EXPANSIONMETER_H
+
+#include <cstdint>
+#include <optional>
+
+#include "IntermediateFileParser/ReadLimits.h"
+
+namespace ifp {
+
+// Measures, during one read, how much a document makes the parser produce
+// beyond its own bytes: the text of every internal entity each time it is
+// expanded (general and parameter entities, in content, attribute values and
+// the DTD alike), the bytes of an external entity each time it is read again,
+// and every attribute value (a DTD default repeats one on each element).
+// The document's own bytes are its input: the file's size when it is known,
+// what has been read so far otherwise. Past the limits of TReadLimits the
+// read is refused with TReadError.
+class TExpansionMeter {
+ public:
+  // A new read of a document of this size (none for a pipe or a device).
+  void Start(std::optional<std::uint64_t> document_size) noexcept;
+
+  // Bytes of the document itself (or of an external resource read the first
+  // time), as they are read.
+  void AddInput(std::uint64_t bytes) noexcept { input_ += bytes; }
+  // UTF-16 units (or bytes of a re-read file) produced by an expansion.
+  // Throws TReadError once the read has produced too much.
+  void AddExpansion(std::uint64_t units) {
+    expanded_ += units;
+    if (expanded_ > allowed_ || references_ > TReadLimits::kMaxEntityReferences ||
+        open_entities_ > TReadLimits::kMaxEntityNesting) {
+      Check();
+    }
+  }
+  // An internal entity starts being expanded: one more reference, one more
+  // level open. Counted only; the next expansion throws when there have been
+  // too many.
+  void EnterEntity() noexcept {
+    ++references_;
+    ++open_entities_;
+  }
+  // An internal entity has been read to its end.
+  void LeaveEntity() noexcept { --open_entities_; }
+  // One more reference to an external entity.
+  void AddReference() noexcept { ++references_; }
+  // Throws TReadError when there have been too many entity references.
+  void CheckReferences() const;
+
+  std::uint64_t Expanded() const noexcept { return expanded_; }
+  std::uint64_t References() const noexcept { return references_; }
+
+ private:
+  [[noreturn]] void Fail() const;
+  void Check();
+
+  std::optional<std::uint64_t> document_size_;
+  std::uint64_t input_ = 0;
+  std::uint64_t expanded_ = 0;
+  std::uint64_t references_ = 0;
+  std::uint64_t allowed_ = 0;
+  // Readers of internal entities alive; kept across reads, since the parser
+  // may drop the readers of a failed read only when it next starts.
+  int open_entities_ = 0;
+};
+
+// Makes a meter the one that the entity expansions of this thread's parser
+// are counted by, for as long as it lives.
+class TActiveExpansionMeter {
+ public:
+  explicit TActiveExpansionMeter(TExpansionMeter& meter) noexcept;
+  ~TActiveExpansionMeter();
+  TActiveExpansionMeter(const TActiveExpansionMeter&) = delete;
+  TActiveExpansionMeter& operator=(const TActiveExpansionMeter&) = delete;
+
+ private:
+  TExpansionMeter* previous_;
+};
+
+// Puts the counting reader of internal entities into the XML platform.
+// Needs XMLPlatformUtils::Initialize; does nothing when it is already there.
+void InstallEntityTextCounter();
+
+}  // namespace ifp
+
+#endif  // IFP_EXPANSIONMETER_H

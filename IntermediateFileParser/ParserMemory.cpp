@@ -1,0 +1,32 @@
+#include "IntermediateFileParser/ParserMemory.h"
+
+#include <malloc.h>
+
+#include <new>
+#include <xercesc/util/OutOfMemoryException.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
+
+namespace ifp {
+
+// Exceptions may outlive the parser, so their text comes from the library's
+// own manager.
+xercesc::MemoryManager* TParserMemory::getExceptionMemoryManager() {
+  return xercesc::XMLPlatformUtils::fgMemoryManager;
+}
+
+void* TParserMemory::allocate(XMLSize_t size) {
+  if (in_use_ >= budget_ || size > budget_ - in_use_) throw xercesc::OutOfMemoryException();
+  void* const block = ::operator new(size, std::nothrow);
+  if (block == nullptr) throw xercesc::OutOfMemoryException();
+  in_use_ += ::malloc_usable_size(block);
+  return block;
+}
+
+void TParserMemory::deallocate(void* p) {
+  if (p == nullptr) return;
+  const std::size_t size = ::malloc_usable_size(p);
+  in_use_ -= size < in_use_ ? size : in_use_;
+  ::operator delete(p);
+}
+
+}  // namespace ifp

@@ -1,0 +1,41 @@
+#ifndef IFP_READLIMITS_H
+#define IFP_READLIMITS_H
+
+#include <cstddef>
+#include <cstdint>
+
+namespace ifp {
+
+// The limits that keep a hostile document from hanging a read or making it
+// hold gigabytes. Real documents nest a few levels, carry a handful of
+// attributes per element, declare an entity or two at most and are never
+// more than their own size once expanded: none comes near these figures.
+struct TReadLimits {
+  // Elements open at once. The parser's cost per element grows with the
+  // depth (every name is looked up through the open elements).
+  static constexpr int kMaxDepth = 256;
+  // Attributes of one element, its namespace declarations included.
+  static constexpr int kMaxAttributes = 256;
+  // Namespace bindings in scope at once, over all open elements: each
+  // element's name is looked up through all of them.
+  static constexpr int kMaxNamespaceBindings = 256;
+  // Entity references expanded in one read, parameter entities included.
+  static constexpr std::uint64_t kMaxEntityReferences = 50'000;
+  // Internal entities being expanded at once, each inside the one before.
+  // Every level holds a reader of its own in the parser (some 100 KiB).
+  static constexpr int kMaxEntityNesting = 64;
+  // What entity expansions and attribute values may produce in one read, in
+  // UTF-16 units: this many times the document's own size in bytes, and never
+  // less than the floor (8 MiB of text).
+  static constexpr std::uint64_t kExpansionFactor = 10;
+  static constexpr std::uint64_t kExpansionFloor = std::uint64_t{4} << 20;
+  // The parser's own live memory: its buffers, its DTD, the readers of the
+  // entities it is expanding; a few MiB at most for any real document, the
+  // largest included. The value lists and records of the document are not
+  // part of it.
+  static constexpr std::size_t kParserMemoryBudget = std::size_t{32} << 20;
+};
+
+}  // namespace ifp
+
+#endif  // IFP_READLIMITS_H

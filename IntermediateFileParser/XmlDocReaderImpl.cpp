@@ -1,0 +1,226 @@
+#include "IntermediateFileParser/XmlDocReaderImpl.h"
+
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <xercesc/sax/SAXParseException.hpp>
+#include <xercesc/sax2/Attributes.hpp>
+#include <xercesc/util/XMLUni.hpp>
+
+#include "IntermediateFileParser/DocumentInput.h"
+#include "IntermediateFileParser/ReadError.h"
+#include "platform/CodePage.h"
+
+namespace ifp {
+namespace {
+
+// Reservations for a document whose size is unknown (a pipe, a device).
+constexpr std::size_t kReserveLimitOfStream = std::size_t{1} << 16;
+
+// More values than the document's own text can hold: each takes at least
+// one character and a separator. (Entities may expand to more; the lists
+// then grow as values arrive.)
+std::size_t ReserveLimitOf(const TDocumentInput& input) {
+  const std::optional<std::uint64_t> bytes = input.Size();
+  return bytes ? static_cast<std::size_t>(*bytes / 2 + 1) : kReserveLimitOfStream;
+}
+
+}  // namespace
+
+TXmlDocReader::TImpl::TImpl(TXmlDocReader& reader)
+    : reader_(reader), memory_(TReadLimits::kParserMemoryBudget), entity_resolver_(meter_) {
+  InstallEntityTextCounter();
+  security_manager_.setEntityExpansionLimit(TReadLimits::kMaxEntityReferences);
+  CreateParser();
+}
+
+TXmlDocReader::TImpl::~TImpl() = default;
+
+void TXmlDocReader::TImpl::CreateParser() {
+  parser_ = std::make_unique<xercesc::SAX2XMLReaderImpl>(&memory_);
+  parser_->setContentHandler(this);
+  parser_->setErrorHandler(this);
+  // The expansion meter counts what entities produce; the library's own
+  // count of references stays behind it as a second wall. Nothing is fetched
+  // from beyond the local file system.
+  parser_->setProperty(xercesc::XMLUni::fgXercesSecurityManager, &security_manager_);
+  parser_->setXMLEntityResolver(&entity_resolver_);
+  // Schema location hints are only hints, and nothing here validates against
+  // a schema: they are never loaded, so a hint at an unreachable (or network)
+  // address costs nothing and fetches nothing.
+  parser_->setFeature(xercesc::XMLUni::fgXercesLoadSchema, false);
+}
+
+void TXmlDocReader::TImpl::Parse(const char* path) {
+  if (!parser_) CreateParser();
+  text_use_ = TTextUse::Drop();
+  text_started_ = false;
+  text_run_.clear();
+  list_run_.reset();
+  bindings_in_scope_ = 0;
+  bindings_of_element_ = 0;
+  parse_failure_ = {};
+  entity_resolver_.Reset();
+
+  const TDocumentInput input(path, TDocumentInput::TKind::kAnyFile, &meter_, TByteUse::kInput);
+  reserve_limit_ = ReserveLimitOf(input);
+  meter_.Start(input.Size());
+  const TActiveExpansionMeter active(meter_);
+  parser_->parse(input);
+}
+
+void TXmlDocReader::TImpl::Recover(TReadFailure::TKind kind) {
+  // A run cut short by the failure holds nothing worth keeping.
+  text_run_.clear();
+  text_run_.shrink_to_fit();
+  list_run_.reset();
+  if (kind == TReadFailure::TKind::kMemory) {
+    parser_.reset();
+    memory_.Forget();
+  }
+}
+
+void TXmlDocReader::TImpl::startElement(const XMLCh* const /*uri*/, const XMLCh* const localname,
+                                        const XMLCh* const /*qname*/,
+                                        const xercesc::Attributes& attrs) {
+  EndTextRun();
+
+  // The limits come first, before anything of the element is copied.
+  const XMLSize_t count = attrs.getLength();
+  const int bindings = std::exchange(bindings_of_element_, 0);
+  if (count + static_cast<XMLSize_t>(bindings) >
+      static_cast<XMLSize_t>(TReadLimits::kMaxAttributes)) {
+    throw TReadError(TReadFailure::TLimit::kAttributes,
+                     "an element with more than " + std::to_string(TReadLimits::kMaxAttributes) +
+                         " attributes and namespace declarations");
+  }
+  if (reader_.depth + 1 >= TReadLimits::kMaxDepth) {
+    throw TReadError(
+        TReadFailure::TLimit::kDepth,
+        "elements nested deeper than " + std::to_string(TReadLimits::kMaxDepth) + " levels");
+  }
+  std::uint64_t value_units = 0;
+  for (XMLSize_t i = 0; i < count; ++i) {
+    value_units += std::char_traits<char16_t>::length(attrs.getValue(i));
+  }
+  meter_.AddExpansion(value_units);
+
+  TAttributes attributes;
+  attributes.reserve(count);
+  for (XMLSize_t i = 0; i < count; ++i) {
+    attributes.emplace_back(TTranscoder(attrs.getLocalName(i)).str(),
+                            TTranscoder(attrs.getValue(i)).str());
+  }
+
+  ++reader_.depth;
+  reader_.current_name = TTranscoder(localname).str();
+  if (reader_.current_name == "body") reader_.in_head = false;
+
+  if (reader_.depth == 0) {
+    TXmlDocument& document = *reader_.document;
+    document.root_name = reader_.current_name;
+    for (const TAttribute& attribute : attributes) {
+      if (attribute.first == "version") document.version = attribute.second;
+    }
+  } else if (reader_.in_head) {
+    reader_.OnHeadElement(reader_.current_name, attributes);
+  } else {
+    reader_.OnElement(reader_.current_name, attributes);
+  }
+  StartTextRun();
+}
+
+void TXmlDocReader::TImpl::endElement(const XMLCh* const /*uri*/, const XMLCh* const /*localname*/,
+                                      const XMLCh* const /*qname*/) {
+  EndTextRun();
+  --reader_.depth;
+  reader_.current_name.clear();
+}
+
+void TXmlDocReader::TImpl::characters(const XMLCh* const chars, const XMLSize_t length) {
+  switch (text_use_.kind) {
+    case TTextUse::Kind::kDrop:
+      return;
+    case TTextUse::Kind::kWhole:
+      platform::AppendAnsi(text_run_, chars, length);
+      break;
+    case TTextUse::Kind::kIntList:
+      if (!list_run_) list_run_.emplace(*text_use_.list, text_use_.expected);
+      list_run_->Append(chars, length);
+      break;
+  }
+  text_started_ = true;
+}
+
+// The bindings a start tag declares are reported just before it.
+void TXmlDocReader::TImpl::startPrefixMapping(const XMLCh* const /*prefix*/,
+                                              const XMLCh* const /*uri*/) {
+  ++bindings_of_element_;
+  if (++bindings_in_scope_ > TReadLimits::kMaxNamespaceBindings) {
+    throw TReadError(TReadFailure::TLimit::kNamespaceBindings,
+                     "more than " + std::to_string(TReadLimits::kMaxNamespaceBindings) +
+                         " namespace bindings in scope");
+  }
+}
+
+void TXmlDocReader::TImpl::endPrefixMapping(const XMLCh* const /*prefix*/) { --bindings_in_scope_; }
+
+// Decides, for the element just started, what its text run becomes.
+void TXmlDocReader::TImpl::StartTextRun() {
+  const std::string& name = reader_.current_name;
+  if (name.empty()) {
+    text_use_ = TTextUse::Drop();
+  } else if (reader_.in_head) {
+    const bool read = name == "title" || name == "comment";
+    text_use_ = read ? TTextUse::Whole() : TTextUse::Drop();
+  } else {
+    text_use_ = reader_.BodyTextUse(name);
+  }
+}
+
+// Delivers the run that a tag has just ended, if any text arrived.
+void TXmlDocReader::TImpl::EndTextRun() {
+  const TTextUse use = std::exchange(text_use_, TTextUse::Drop());
+  if (!std::exchange(text_started_, false)) return;
+  switch (use.kind) {
+    case TTextUse::Kind::kDrop:
+      break;
+    case TTextUse::Kind::kWhole:
+      if (reader_.in_head) {
+        reader_.OnHeadText(reader_.current_name, text_run_);
+      } else {
+        reader_.OnText(reader_.current_name, text_run_);
+      }
+      text_run_.clear();
+      break;
+    case TTextUse::Kind::kIntList: {
+      std::optional<TIntListBuilder> run = std::exchange(list_run_, std::nullopt);
+      run->Finish();
+      break;
+    }
+  }
+}
+
+void TXmlDocReader::TImpl::warning(const xercesc::SAXParseException& exc) { Fail("warning", exc); }
+void TXmlDocReader::TImpl::error(const xercesc::SAXParseException& exc) { Fail("error", exc); }
+void TXmlDocReader::TImpl::fatalError(const xercesc::SAXParseException& exc) {
+  Fail("fatal error", exc);
+}
+
+// Every report of the parser, a warning included, ends the read.
+void TXmlDocReader::TImpl::Fail(const char* kind, const xercesc::SAXParseException& exc) {
+  const std::string where = std::string(kind) + " at " + std::to_string(exc.getLineNumber()) + " " +
+                            std::to_string(exc.getColumnNumber()) + ":" +
+                            TTranscoder(exc.getMessage()).str();
+  // The library's own count of entity references stops a document that
+  // expands empty entities only (their text never reaches the meter): it is
+  // the same limit.
+  if (meter_.References() > TReadLimits::kMaxEntityReferences) {
+    parse_failure_ = {TReadFailure::TKind::kLimit, TReadFailure::TLimit::kEntityReferences, where};
+  } else {
+    parse_failure_ = {TReadFailure::TKind::kParse, TReadFailure::TLimit::kNone, where};
+  }
+  throw exc;
+}
+
+}  // namespace ifp

@@ -1,0 +1,84 @@
+#ifndef IFP_XMLDOCREADERIMPL_H
+#define IFP_XMLDOCREADERIMPL_H
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+#include <xercesc/parsers/SAX2XMLReaderImpl.hpp>
+#include <xercesc/sax2/DefaultHandler.hpp>
+#include <xercesc/util/SecurityManager.hpp>
+
+#include "IntermediateFileParser/ExpansionMeter.h"
+#include "IntermediateFileParser/IntList.h"
+#include "IntermediateFileParser/LocalEntityResolver.h"
+#include "IntermediateFileParser/ParserMemory.h"
+#include "IntermediateFileParser/XmlDocReader.h"
+
+namespace ifp {
+
+// The parser side of a TXmlDocReader: owns the SAX2 parser and what guards
+// it (its memory budget, the expansion meter, the entity resolver), receives
+// the parser's callbacks, applies the per-element limits and hands the reader
+// its start tags and text runs.
+class TXmlDocReader::TImpl final : public xercesc::DefaultHandler {
+ public:
+  explicit TImpl(TXmlDocReader& reader);
+  ~TImpl() override;
+  TImpl(const TImpl&) = delete;
+  TImpl& operator=(const TImpl&) = delete;
+
+  // Parses the file at `path` for the reader; throws whatever ends it early.
+  void Parse(const char* path);
+  // Drops what a parse that ended early left behind. A parser that ran out
+  // of memory may be left inconsistent: the next read gets a new one.
+  void Recover(TReadFailure::TKind kind);
+  // The report of the parser's error handler that ended the last parse.
+  const TReadFailure& ParseFailure() const noexcept { return parse_failure_; }
+  // The most entries a declared count reserves in the read under way.
+  std::size_t ReserveLimit() const noexcept { return reserve_limit_; }
+
+  // SAX2 callbacks; only the parser calls them, during Parse.
+  void startElement(const XMLCh* const uri, const XMLCh* const localname, const XMLCh* const qname,
+                    const xercesc::Attributes& attrs) override;
+  void endElement(const XMLCh* const uri, const XMLCh* const localname,
+                  const XMLCh* const qname) override;
+  void characters(const XMLCh* const chars, const XMLSize_t length) override;
+  void startPrefixMapping(const XMLCh* const prefix, const XMLCh* const uri) override;
+  void endPrefixMapping(const XMLCh* const prefix) override;
+  void warning(const xercesc::SAXParseException& exc) override;
+  void error(const xercesc::SAXParseException& exc) override;
+  void fatalError(const xercesc::SAXParseException& exc) override;
+
+ private:
+  void CreateParser();
+  void StartTextRun();
+  void EndTextRun();
+  [[noreturn]] void Fail(const char* kind, const xercesc::SAXParseException& exc);
+
+  TXmlDocReader& reader_;
+
+  // Outlive the parser, which refers to all of them.
+  TParserMemory memory_;
+  xercesc::SecurityManager security_manager_;
+  TExpansionMeter meter_;
+  TLocalEntityResolver entity_resolver_;
+  std::unique_ptr<xercesc::SAX2XMLReaderImpl> parser_;
+
+  // The text run of the current element.
+  TTextUse text_use_ = TTextUse::Drop();
+  bool text_started_ = false;
+  std::string text_run_;
+  std::optional<TIntListBuilder> list_run_;
+
+  // Namespace bindings: in scope, and declared by the start tag under way.
+  int bindings_in_scope_ = 0;
+  int bindings_of_element_ = 0;
+
+  std::size_t reserve_limit_ = 0;
+  TReadFailure parse_failure_;
+};
+
+}  // namespace ifp
+
+#endif  // IFP_XMLDOCREADERIMPL_H
