@@ -3,18 +3,14 @@
 #include <bit>
 #include <cstdio>
 #include <new>
+#include <optional>
 #include <vector>
 
 #include "converter/Messages.h"
+#include "converter/OutputFile.h"
 #include "platform/Memory.h"
 
 namespace {
-
-// Closes the output file on every path on which it was opened.
-struct FileCloser {
-  void operator()(std::FILE* file) const noexcept { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 // Writes `count` items of `item_size` bytes and answers whether all of them
 // were written.
@@ -75,39 +71,40 @@ bool MorvConv::Convert(const ifp::TMorvDocument& document) {
 }
 
 bool MorvConv::Write(const char* path) const {
-  FilePtr file(std::fopen(path, "wb"));
-  if (!file) {
+  std::optional<morv::OutputFile> output = morv::OutputFile::Open(path);
+  if (!output) {
     std::printf(morv::msg::kCannotCreateFile, path);
     return false;
   }
+  std::FILE* const file = output->Stream();
 
   // Every piece is attempted even after one has failed, each failure with
-  // its own line, so that the user sees how far the file got.
+  // its own line, so that the user sees which pieces failed.
   bool result = true;
   const std::uint8_t count_bytes[4] = {
       static_cast<std::uint8_t>(tbl_num), static_cast<std::uint8_t>(tbl_num >> 8),
       static_cast<std::uint8_t>(tbl_num >> 16), static_cast<std::uint8_t>(tbl_num >> 24)};
-  if (!WriteItems(file.get(), count_bytes, sizeof count_bytes, 1)) {
+  if (!WriteItems(file, count_bytes, sizeof count_bytes, 1)) {
     std::fputs(morv::msg::kWriteCountFailed, stdout);
     result = false;
   }
-  if (!WriteFrameTable(file.get(), frame_tbl.get(), tbl_num)) {
+  if (!WriteFrameTable(file, frame_tbl.get(), tbl_num)) {
     std::fputs(morv::msg::kWriteFrameTableFailed, stdout);
     result = false;
   }
-  if (!WriteItems(file.get(), tex_tbl.get(), 1, tbl_num)) {
+  if (!WriteItems(file, tex_tbl.get(), 1, tbl_num)) {
     std::fputs(morv::msg::kWriteTextureTableFailed, stdout);
     result = false;
   }
-  if (!WriteItems(file.get(), pltt_tbl.get(), 1, tbl_num)) {
+  if (!WriteItems(file, pltt_tbl.get(), 1, tbl_num)) {
     std::fputs(morv::msg::kWritePaletteTableFailed, stdout);
     result = false;
   }
 
-  // Data still buffered may only fail now (a full disk): that also makes the
-  // write fail, though no piece can be named for it.
-  if (std::fclose(file.release()) != 0) result = false;
-  return result;
+  // A table that is not whole never takes the place of what the path held.
+  // Data still buffered may only fail when the file is closed (a full disk):
+  // that also makes the write fail, though no piece can be named for it.
+  return result && output->Commit();
 }
 
 void MorvConv::Release() noexcept {

@@ -31,10 +31,11 @@ class MorvConv {
   // fewer values than that count or the tables cannot be allocated.
   bool Convert(const ifp::TMorvDocument& document);
 
-  // Creates (or truncates) the file at `path` and writes the count and the
-  // three tables. Prints a message for a file that cannot be created and one
-  // for each piece that is not written in full; returns true only when every
-  // piece was written and the file was closed without error.
+  // Writes the count and the three tables to the file at `path`, which holds
+  // either the whole new table file afterwards or what it held before (see
+  // morv::OutputFile). Prints a message for a file that cannot be created
+  // and one for each piece that is not written in full; returns true only
+  // when every piece was written and the file was closed and put in place.
   bool Write(const char* path) const;
 
   // Frees the tables and empties the record.

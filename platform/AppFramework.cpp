@@ -1,6 +1,7 @@
 #include "platform/AppFramework.h"
 
 #include <malloc.h>
+#include <signal.h>
 
 namespace platform {
 
@@ -12,8 +13,13 @@ namespace platform {
 // few MiB of pad at the top of the heap (address space only; untouched pages
 // take no memory) lets those buffers reuse the same pages. The pad stays
 // small enough that the large lists and tables still get pages of their own.
+//
+// A closed standard output (a pipe whose reader has gone) must not kill the
+// run: its messages are then lost, but the exit status stays the one the run
+// decided, so SIGPIPE is ignored and a failed write is just a failed write.
 bool InitAppFramework() noexcept {
   ::mallopt(M_TOP_PAD, 4 << 20);
+  ::signal(SIGPIPE, SIG_IGN);
   return true;
 }
 

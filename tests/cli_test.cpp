@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "TestSupport.h"
@@ -65,6 +67,9 @@ TEST_F(CliTest, ConvertsDocumentsOrRefusesThemLeavingTheOutputAlone) {
     } else {
       EXPECT_EQ(result.out, c.printed == "read" ? msg::ReadFailed(c.document) : c.printed);
       EXPECT_EQ(ReadFile(out), kSentinel);
+      // Nor does it create an output that was not there.
+      EXPECT_EQ(RunConverter({c.document, dir / "new.bin"}).status, c.status);
+      EXPECT_FALSE(std::filesystem::exists(dir / "new.bin"));
     }
   }
 }
@@ -117,7 +122,17 @@ struct WriteFailureCase {
   std::string printed;  // before the final "write failed" line
 };
 
-TEST_F(CliTest, AFailedWriteReportsEachPieceAndEndsWithStatusOne) {
+// Names in the directory other than the given ones: temporary files left behind.
+std::vector<std::string> Leftovers(const ScratchDir& dir, const std::vector<std::string>& known) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    const std::string name = entry.path().filename().string();
+    if (std::find(known.begin(), known.end(), name) == known.end()) names.push_back(name);
+  }
+  return names;
+}
+
+TEST_F(CliTest, AFailedWriteReportsEachPieceAndLeavesWhatThePathHeld) {
   // 40,000 steps: 4 + 80,000 + 40,000 + 40,000 bytes, more than stdio
   // buffers, so the writing fails inside the piece the limit falls in.
   const int steps = 40000;
@@ -133,6 +148,7 @@ TEST_F(CliTest, AFailedWriteReportsEachPieceAndEndsWithStatusOne) {
                      "</image_idx><palette_idx size='" + n + "'>" + textures +
                      "</palette_idx></d></body></r>");
   const std::string out = dir / "out.bin";
+  const std::string same = dir / "same.xml";  // a document given as its own output
   const WriteFailureCase cases[] = {
       {"missing directory",
        big,
@@ -156,18 +172,66 @@ TEST_F(CliTest, AFailedWriteReportsEachPieceAndEndsWithStatusOne) {
       // A small file fails only when it is closed: no piece to name.
       {"small file under a limit", kData + "/two_steps.xml", out, 2, ""},
       {"small file on a full device", kData + "/two_steps.xml", "/dev/full", {}, ""},
+      {"the document as its own output", same, same, 50'000,
+       msg::kFrameFailed + msg::kTextureFailed + msg::kPaletteFailed},
   };
+  const std::string document = ReadFile(big);
   for (const WriteFailureCase& c : cases) {
     SCOPED_TRACE(c.what);
+    WriteFile(out, kSentinel);
+    WriteFile(same, document);
     morv::test::ProcessLimits limits;
     limits.file_size = c.file_size;
     const auto result = RunConverter({c.input, c.output}, limits);
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, c.printed + msg::kWriteFailed);
-    if (c.file_size) {
-      // The file stays as far as it was written.
-      EXPECT_EQ(std::filesystem::file_size(out), *c.file_size);
-    }
+    // Nothing of the failed table is left, at the path or beside it.
+    EXPECT_EQ(ReadFile(out), kSentinel);
+    EXPECT_EQ(ReadFile(same), document);
+    EXPECT_EQ(Leftovers(dir, {"big.xml", "out.bin", "same.xml"}), std::vector<std::string>{});
+  }
+}
+
+TEST_F(CliTest, RunsWritingOneOutputLeaveOneWholeTable) {
+  const std::string small = kData + "/two_steps.xml";
+  std::string frames;
+  for (int i = 0; i < 200'000; ++i) frames += std::to_string(i % 60000) + " ";
+  const std::string big = dir / "big.xml";
+  WriteFile(big, "<r><body><d><frame_idx size='200000'>" + frames +
+                     "</frame_idx><image_idx size='200000'>" + frames +
+                     "</image_idx><palette_idx size='200000'>" + frames +
+                     "</palette_idx></d></body></r>");
+  const std::string out = dir / "out.bin";
+  RunConverter({big, out});
+  const std::string big_table = ReadFile(out);
+  const std::string small_table = ReadFile(kData + "/two_steps.bin");
+  for (int round = 0; round < 5; ++round) {
+    std::thread first([&] { RunConverter({big, out}); });
+    std::thread second([&] { RunConverter({small, out}); });
+    first.join();
+    second.join();
+    const std::string table = ReadFile(out);
+    EXPECT_TRUE(table == big_table || table == small_table) << table.size() << " bytes";
+  }
+}
+
+TEST_F(CliTest, AClosedStandardOutputNeverChangesTheStatus) {
+  morv::test::ProcessLimits limits;
+  limits.stdout_closed = true;
+  const struct {
+    std::vector<std::string> args;
+    int status;
+  } cases[] = {
+      {{}, 1},
+      {{kData + "/missing.xml", dir / "out.bin"}, 1},
+      {{kData + "/short_list.xml", dir / "out.bin"}, 1},
+      {{kData + "/two_steps.xml", dir.path().string()}, 1},
+      {{kData + "/two_steps.xml", dir / "out.bin"}, 0},
+  };
+  for (const auto& c : cases) {
+    const auto result = RunConverter(c.args, limits);
+    EXPECT_EQ(result.signal, 0);
+    EXPECT_EQ(result.status, c.status);
   }
 }
 
@@ -183,6 +247,8 @@ TEST_F(CliTest, TraceExplainsAFailedReadOnStandardError) {
   EXPECT_NE(traced.err.find("2 values against the declared 3"), std::string::npos);
   EXPECT_NE(traced.err.find("read failed! (" + document + ")"), std::string::npos);
   EXPECT_EQ(plain.err, "");
+  limits.environment = {"MORV_CONV_TRACE=0"};
+  EXPECT_EQ(RunConverter({document, dir / "out.bin"}, limits).err, "");
 }
 
 }  // namespace

@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,7 @@ namespace {
 
 using morv::test::ReadFile;
 using morv::test::ScratchDir;
+using morv::test::WriteFile;
 
 void Fill(ifp::TMorvDocument& doc, int size, std::vector<int> frames, std::vector<int> textures,
           std::vector<int> palettes) {
@@ -126,6 +129,56 @@ TEST_F(WriteTest, WritesTheTableFileByteForByte) {
   ASSERT_TRUE(Write(out, {}, {}, {}));
   EXPECT_EQ(ReadFile(out), std::string(4, '\0'));
   EXPECT_EQ(printed, "");
+}
+
+// Where a table file goes: a regular file is replaced whole, keeping its mode;
+// a symbolic link stays and its target receives the table; a device is
+// written in place; no temporary file is left behind.
+TEST_F(WriteTest, TheTableReplacesWhatThePathLeadsTo) {
+  const std::string table = std::string("\x01\0\0\0\x05\0\x06\x07", 8);
+  namespace fs = std::filesystem;
+  fs::create_directory(dir / "sub");
+  const struct {
+    const char* what;
+    std::string path;    // given to Write
+    std::string target;  // where the table must be found; empty: nowhere
+    fs::perms mode;      // the target's mode afterwards
+    bool link_stays;     // `path` is still a symbolic link
+  } cases[] = {
+      {"a new file", dir / "new.bin", dir / "new.bin", fs::perms::unknown, false},
+      {"an existing file keeps its mode", dir / "kept.bin", dir / "kept.bin",
+       fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read, false},
+      {"a symbolic link", dir / "link.bin", dir / "sub/real.bin",
+       fs::perms::owner_read | fs::perms::owner_write, true},
+      {"a symbolic link to nothing yet", dir / "dangling.bin", dir / "sub/later.bin",
+       fs::perms::unknown, true},
+      {"a device", "/dev/null", "", fs::perms::unknown, false},
+  };
+  WriteFile(dir / "kept.bin", "old");
+  fs::permissions(dir / "kept.bin", cases[1].mode);
+  WriteFile(dir / "sub/real.bin", "old");
+  fs::permissions(dir / "sub/real.bin", cases[2].mode);
+  fs::create_symlink("sub/real.bin", dir / "link.bin");
+  fs::create_symlink(dir / "sub/later.bin", dir / "dangling.bin");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(Write(c.path, {5}, {6}, {7}));
+    EXPECT_EQ(printed, "");
+    if (!c.target.empty()) {
+      EXPECT_EQ(ReadFile(c.target), table);
+    }
+    if (c.mode != fs::perms::unknown) {
+      EXPECT_EQ(fs::status(c.target).permissions(), c.mode);
+    }
+    EXPECT_EQ(fs::is_symlink(c.path), c.link_stays);
+  }
+  std::vector<std::string> names;
+  for (const auto& entry : fs::recursive_directory_iterator(dir.path())) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"dangling.bin", "kept.bin", "later.bin", "link.bin",
+                                             "new.bin", "real.bin", "sub"}));
 }
 
 TEST_F(WriteTest, AFileThatCannotBeCreatedIsReportedWithItsPath) {
