@@ -10,6 +10,7 @@
 
 #include "IntermediateFileParser/DocumentInput.h"
 #include "IntermediateFileParser/ReadError.h"
+#include "IntermediateFileParser/SjisDecoderRegistry.h"
 #include "IntermediateFileParser/Trace.h"
 #include "platform/CodePage.h"
 
@@ -33,6 +34,7 @@ TXmlDocReader::TTranscoder::TTranscoder(const XMLCh* text) : buffer(platform::To
 
 TXmlDocReader::TXmlDocReader() : parser(std::make_unique<xercesc::SAX2XMLReaderImpl>()) {
   assert(parser != nullptr);
+  RegisterSjisDecoder();  // Shift_JIS documents decode through the fast decoder
   parser->setContentHandler(this);
   parser->setErrorHandler(this);
   // A document cannot make the parser expand entities without bound, nor
