@@ -152,9 +152,10 @@ TEST_F(SjisDecoderTest, BufferEdgesLongRunsAndTheLibrarysOddBytes) {
       "ab\x81\x40\x40\x40" + plain40,     // trail bytes in the plain range
       "\x81\x81\x81\x40" + plain40,       // lead bytes as trail bytes
       "\x81\x0A\x81<\x81\xFF" + plain40,  // invalid trail bytes
-      plain40 + "\x1A" + plain40 + "\x1C" + plain40 + "\x7F" +
-          plain40,                              // odd single bytes inside long runs
-      plain40 + "\xB1\xB2" + plain40 + "\xFD",  // katakana, an unmapped byte
+      // the library's odd single bytes inside long runs
+      plain40 + "\x1A" + plain40 + "\x1C" + plain40 + "\x7F" + plain40,
+      // katakana, an unmapped byte
+      plain40 + "\xB1\xB2" + plain40 + "\xFD",
       std::string(100, '7') + "\x83\x65" + std::string(37, '\n') + "\x83",
   };
   for (const std::string& bytes : cases) ExpectSameEverywhere(bytes);
@@ -165,6 +166,8 @@ TEST_F(SjisDecoderTest, RandomByteStringsCutAtEveryPoint) {
   const auto pick = [&](unsigned low, unsigned high) {
     return static_cast<char>(std::uniform_int_distribution<unsigned>(low, high)(random));
   };
+  // Every other string is uniformly random bytes; the rest are made of
+  // plain runs, lead bytes, the odd bytes and any bytes.
   for (int i = 0; i < 400; ++i) {
     std::string bytes;
     const std::size_t length = std::uniform_int_distribution<std::size_t>(1, 48)(random);
