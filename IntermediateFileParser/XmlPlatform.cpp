@@ -6,6 +6,7 @@
 #include <xercesc/util/XMLException.hpp>
 
 #include "IntermediateFileParser/ExpansionMeter.h"
+#include "IntermediateFileParser/SjisDecoderRegistry.h"
 #include "platform/CodePage.h"
 
 namespace ifp {
@@ -17,6 +18,9 @@ TXmlPlatform::TXmlPlatform() {
     throw std::runtime_error("XML platform error: " + platform::ToAnsi(e.getMessage()));
   }
   InstallEntityTextCounter();
+  // Shift_JIS documents decode through the fast decoder where the parser's
+  // converter allows it; otherwise the converter decodes them alone.
+  RegisterSjisDecoder();
 }
 
 TXmlPlatform::~TXmlPlatform() { xercesc::XMLPlatformUtils::Terminate(); }

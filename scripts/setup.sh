@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Installs what building and testing morv_conv needs on Debian or Ubuntu:
-# a C++ compiler, CMake, Xerces-C and GoogleTest. Uses sudo only when not
+# a C++ compiler, CMake, Xerces-C, ICU and GoogleTest. Uses sudo only when not
 # root. Does nothing when everything is already there.
 set -euo pipefail
 
-packages=(g++ cmake make libxerces-c-dev libgtest-dev)
+packages=(g++ cmake make libxerces-c-dev libicu-dev libgtest-dev)
 if [[ "${MORV_SETUP_EXTRA:-}" != "" ]]; then
   read -r -a extra <<<"${MORV_SETUP_EXTRA}"
   packages+=("${extra[@]}")

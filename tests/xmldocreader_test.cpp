@@ -190,7 +190,12 @@ TEST_F(XmlDocReaderTest, TheHeadFillsCreateGeneratorTitleAndComment) {
 }
 
 TEST_F(XmlDocReaderTest, TheHeadReadsTheSameFromEveryEncoding) {
-  const std::string title_utf8 = "テクスチャ①パターン～表示";
+  // Long enough to cross the parser's buffers many times, so that characters
+  // are cut at their ends, at varying points.
+  std::string title_utf8;
+  for (int i = 0; title_utf8.size() < 3'000'000; ++i) {
+    title_utf8 += "テクスチャ①パターン～表示" + std::to_string(i);
+  }
   const std::string body = "<r><head><title>" + title_utf8 + "</title></head></r>";
   const std::string expected = Encode(title_utf8);
   const struct {

@@ -1,0 +1,120 @@
+#include "IntermediateFileParser/SjisDecoderRegistry.h"
+
+#include <unicode/ucnv.h>
+
+#include <memory>
+#include <set>
+#include <string>
+#include <xercesc/util/PlatformUtils.hpp>
+#include <xercesc/util/TransENameMap.hpp>
+#include <xercesc/util/TransService.hpp>
+#include <xercesc/util/XMLString.hpp>
+
+#include "IntermediateFileParser/SjisDecoder.h"
+
+namespace ifp {
+namespace {
+
+// The id of the transcoding service built on ICU.
+constexpr XMLCh kIcuServiceId[] = u"ICU";
+
+// The usual spellings of the encoding's name, besides ICU's own aliases.
+constexpr const char* kUsualNames[] = {"Shift_JIS", "SJIS",       "windows-31j", "CP932",
+                                       "MS_Kanji",  "x-sjis",     "csShiftJIS",  "Shift-JIS",
+                                       "ShiftJIS",  "x-ms-cp932", "MS932"};
+
+// What ICU opens for a name.
+struct TConverterInfo {
+  std::string name;  // ICU's canonical name; empty when it opens nothing
+  int max_char_size = 0;
+};
+
+TConverterInfo ConverterFor(const char* name) {
+  UErrorCode status = U_ZERO_ERROR;
+  const std::unique_ptr<UConverter, decltype(&ucnv_close)> converter(ucnv_open(name, &status),
+                                                                     &ucnv_close);
+  if (U_FAILURE(status) || converter == nullptr) return {};
+  const char* canonical = ucnv_getName(converter.get(), &status);
+  if (U_FAILURE(status) || canonical == nullptr) return {};
+  return {canonical, ucnv_getMaxCharSize(converter.get())};
+}
+
+std::string UpperCase(std::string name) {
+  for (char& c : name) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return name;
+}
+
+std::u16string Widen(const std::string& ascii) { return {ascii.begin(), ascii.end()}; }
+
+// Every name to try: the usual spellings and ICU's aliases of `canonical`,
+// upper-cased, without the canonical name itself.
+std::set<std::string> CandidateNames(const std::string& canonical) {
+  std::set<std::string> names;
+  for (const char* name : kUsualNames) names.insert(UpperCase(name));
+  UErrorCode status = U_ZERO_ERROR;
+  const std::uint16_t count = ucnv_countAliases(canonical.c_str(), &status);
+  for (std::uint16_t i = 0; U_SUCCESS(status) && i < count; ++i) {
+    const char* alias = ucnv_getAlias(canonical.c_str(), i, &status);
+    if (U_SUCCESS(status) && alias != nullptr) names.insert(UpperCase(alias));
+  }
+  // The delegate is made under this name: it must stay ICU's.
+  names.erase(UpperCase(canonical));
+  return names;
+}
+
+// Makes the decoder for one registered name.
+class TSjisNameMap final : public xercesc::ENameMap {
+ public:
+  TSjisNameMap(const XMLCh* name, std::u16string delegate_name,
+               const TSjisDecoder::TPlainBytes& plain)
+      : ENameMap(name), delegate_name_(std::move(delegate_name)), plain_(plain) {}
+
+  xercesc::XMLTranscoder* makeNew(XMLSize_t block_size,
+                                  xercesc::MemoryManager* manager) const override {
+    xercesc::XMLTransService::Codes code = xercesc::XMLTransService::Ok;
+    std::unique_ptr<xercesc::XMLTranscoder> delegate(
+        xercesc::XMLPlatformUtils::fgTransService->makeNewTranscoderFor(delegate_name_.c_str(),
+                                                                        code, block_size, manager));
+    if (delegate == nullptr) return nullptr;
+    // The parser adopts the decoder; it was made with `manager`, which
+    // deletes it.
+    return new (manager) TSjisDecoder(getKey(), block_size, std::move(delegate), plain_, manager);
+  }
+
+ private:
+  std::u16string delegate_name_;
+  TSjisDecoder::TPlainBytes plain_;
+};
+
+}  // namespace
+
+bool RegisterSjisDecoder() {
+  const xercesc::XMLTransService* const service = xercesc::XMLPlatformUtils::fgTransService;
+  if (service == nullptr || !xercesc::XMLString::equals(service->getId(), kIcuServiceId)) {
+    return false;
+  }
+  const TConverterInfo converter = ConverterFor("Shift_JIS");
+  // A byte after a lead byte always completes the character only when no
+  // character is longer than two bytes.
+  if (converter.name.empty() || converter.max_char_size > 2) return false;
+  const std::u16string delegate_name = Widen(converter.name);
+  const std::optional<TSjisDecoder::TPlainBytes> plain =
+      TSjisDecoder::TPlainBytes::Probe(delegate_name.c_str());
+  if (!plain) return false;
+
+  bool registered = false;
+  for (const std::string& name : CandidateNames(converter.name)) {
+    if (ConverterFor(name.c_str()).name != converter.name) continue;
+    auto map = std::make_unique<TSjisNameMap>(Widen(name).c_str(), delegate_name, *plain);
+    // The map owns the name it is filed under; the registry adopts the map
+    // and drops one registered before under the same name.
+    const XMLCh* const key = map->getKey();
+    xercesc::XMLTransService::addEncoding(key, map.release());
+    registered = true;
+  }
+  return registered;
+}
+
+}  // namespace ifp

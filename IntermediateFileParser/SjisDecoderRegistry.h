@@ -1,0 +1,22 @@
+#ifndef IFP_SJISDECODERREGISTRY_H
+#define IFP_SJISDECODERREGISTRY_H
+
+namespace ifp {
+
+// Makes the XML parser decode Shift_JIS documents with TSjisDecoder in front
+// of its own converter. The decoder is registered under every name (in upper
+// case, as the parser looks names up) whose converter is the one that the
+// parser's transcoding service opens for "Shift_JIS": its own aliases of that
+// converter and the usual spellings. A name that opens another converter
+// stays with the parser, and so does everything when the service is not
+// built on that converter library or cannot make the converter.
+//
+// Call after the XML platform is initialised; calling again is harmless.
+// Terminating the platform forgets the registration, so a platform
+// initialised again needs another call. Not to be called while another
+// thread parses. True when the decoder was registered.
+bool RegisterSjisDecoder();
+
+}  // namespace ifp
+
+#endif  // IFP_SJISDECODERREGISTRY_H
