@@ -65,7 +65,7 @@ for file in "$parts"*.sources; do
          n = split($0, lines, "\n"); wanted = 0; out = ""
          for (i = 1; i <= n; i++) {
            if (tolower(lines[i]) ~ /^types:/) {
-             if (lines[i] ~ /[[:space:]]deb(-src)?([[:space:]]|$)/) wanted = 1
+             if (lines[i] ~ /[:[:space:]]deb(-src)?([[:space:]]|$)/) wanted = 1
              lines[i] = "Types: deb-src"
            }
            out = out lines[i] "\n"
@@ -83,7 +83,8 @@ echo "setup: fetching the source package $source $version" >&2
 if ! (cd "$work/download" && "${apt[@]}" source --download-only "$source=$version") \
   >"$work/source.log" 2>&1; then
   cat "$work/update.log" "$work/source.log" >&2
-  echo "setup: could not fetch the source package $source $version" >&2
+  echo "setup: could not fetch the source package $source $version (if the archive has a" \
+    "newer one, upgrading libxerces-c-dev to it helps)" >&2
   exit 1
 fi
 # dpkg-source checks the files against the description's checksums and
@@ -94,4 +95,4 @@ if ! dpkg-source -x "$work/download/${source}_${version}.dsc" "$work/unpacked" \
   exit 1
 fi
 mv "$work/unpacked" "$target"
-[[ -n "${MORV_SETUP_KEEP_LOGS:-}" ]] || rm -rf "$work"
+rm -rf "$work"
