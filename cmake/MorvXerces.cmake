@@ -6,8 +6,9 @@
 # the ICU transcoder and the in-memory message catalogue as in the
 # distribution's own build, so that every document decodes as with the
 # shared library. ICU, libstdc++ and libgcc are linked statically too:
-# a converter process then maps three shared objects instead of 38, and
-# most of its start-up time was spent on loading and relocating them.
+# a converter process then needs only the C and math libraries instead of
+# 37 shared objects, and loading and relocating those was most of its
+# start-up time.
 #
 # MORV_SYSTEM_XERCES=ON links the distribution's shared library instead.
 # The benchmark build needs both: its anchor is a bare parse linked to the
