@@ -77,6 +77,9 @@ else()
     PREFIX "${CMAKE_BINARY_DIR}/xerces-lean"
     BINARY_DIR "${CMAKE_BINARY_DIR}/xerces-lean/build"
     INSTALL_DIR "${_morv_xerces_prefix}"
+    # The distribution configures with the ICU transcoder, in-memory
+    # messages and without explicit SSE2; it differs in linking statically
+    # and in leaving out the network accessor.
     CMAKE_ARGS
       -DCMAKE_BUILD_TYPE=Release
       -DCMAKE_CXX_COMPILER=${CMAKE_CXX_COMPILER}
@@ -99,7 +102,7 @@ else()
   file(MAKE_DIRECTORY "${_morv_xerces_prefix}/include")
 endif()
 
-add_library(morv_xerces_lean STATIC IMPORTED GLOBAL)
+add_library(morv_xerces_lean STATIC IMPORTED)
 set_target_properties(morv_xerces_lean PROPERTIES
   IMPORTED_LOCATION "${_morv_xerces_prefix}/lib/libxerces-c.a"
   INTERFACE_INCLUDE_DIRECTORIES "${_morv_xerces_prefix}/include"
