@@ -3,8 +3,11 @@
 
   run.py BUILD_DIR DATA_DIR
 
-Runs the two programs alternately (A B A B ...) on each document and prints
-the median wall-time ratio morv_conv / bare parse and morv_conv's peak
+The anchor is the bare parse linked to the distribution's shared Xerces-C
+(bare_parse); when the build has the lean static Xerces-C, the same program
+linked to it (bare_parse_lean) is the floor. Runs the programs alternately
+(A B C A B C ...) on each document and prints the median wall-time ratios
+morv_conv / bare parse and morv_conv / lean bare parse and morv_conv's peak
 resident memory. Checks every table file morv_conv writes, so that a fast
 wrong answer cannot pass. The machine may be shared and noisy: only ratios of
 runs taken side by side are worth quoting.
@@ -71,8 +74,10 @@ def check_table(path, n):
 def measure(build, document, n, pairs):
     conv = os.path.join(build, "converter", "morv_conv")
     bare = os.path.join(build, "bench", "bare_parse")
+    lean = os.path.join(build, "bench", "bare_parse_lean")
+    has_lean = os.path.exists(lean)
     out = document + ".bin"
-    ratios, conv_times, bare_times, rss = [], [], [], []
+    ratios, lean_ratios, conv_times, bare_times, lean_times, rss = [], [], [], [], [], []
     for _ in range(pairs):
         c, m = run([conv, document, out])
         check_table(out, n)
@@ -81,13 +86,21 @@ def measure(build, document, n, pairs):
         conv_times.append(c)
         bare_times.append(b)
         rss.append(m)
+        if has_lean:
+            f, _ = run([lean, document])
+            lean_ratios.append(c / f)
+            lean_times.append(f)
     os.remove(out)
     mib = os.path.getsize(document) / 2**20
     peak = max(rss) / 1024
-    print(f"{os.path.basename(document)}: {mib:.1f} MiB, {n} steps, {pairs} pairs")
+    print(f"{os.path.basename(document)}: {mib:.1f} MiB, {n} steps, {pairs} rounds")
     print(f"  median wall time   morv_conv {statistics.median(conv_times) * 1000:8.1f} ms"
-          f"   bare parse {statistics.median(bare_times) * 1000:8.1f} ms")
+          f"   bare parse {statistics.median(bare_times) * 1000:8.1f} ms" +
+          (f"   lean bare parse {statistics.median(lean_times) * 1000:8.1f} ms"
+           if has_lean else ""))
     print(f"  median ratio morv_conv / bare parse: {statistics.median(ratios):.2f}")
+    if has_lean:
+        print(f"  median ratio morv_conv / lean bare parse: {statistics.median(lean_ratios):.2f}")
     print(f"  morv_conv peak RSS {peak:.1f} MiB = {peak / mib:.2f} x document size")
     return statistics.median(conv_times), peak
 
@@ -95,7 +108,7 @@ def measure(build, document, n, pairs):
 def main():
     build, data = sys.argv[1], sys.argv[2]
     os.makedirs(data, exist_ok=True)
-    documents = [("typical", 1, 300, 31), ("large", 1, 6_000_000, 5), ("large", 2, 12_000_000, 3)]
+    documents = [("typical", 1, 300, 101), ("large", 1, 6_000_000, 5), ("large", 2, 12_000_000, 3)]
     results = {}
     for kind, scale, n, pairs in documents:
         path = os.path.join(data, f"{kind}{'' if scale == 1 else f'_x{scale}'}.xml")
