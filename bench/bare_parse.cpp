@@ -1,6 +1,7 @@
 // bare_parse <document>: lets Xerces-C's SAX2 parser scan the document with
 // handlers that do nothing. Exit status 0 when the document parsed, 1 when
-// the parser reported anything.
+// the parser reported anything. Built with MORV_FAST_DECODER, it decodes
+// Shift_JIS with the reader's own decoder, as morv_conv does.
 
 #include <cstdio>
 #include <memory>
@@ -10,6 +11,10 @@
 #include <xercesc/sax2/XMLReaderFactory.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/XMLException.hpp>
+
+#ifdef MORV_FAST_DECODER
+#include "IntermediateFileParser/SjisDecoderRegistry.h"
+#endif
 
 namespace {
 
@@ -29,6 +34,9 @@ int main(int argc, char* argv[]) {
     return 2;
   }
   xercesc::XMLPlatformUtils::Initialize();
+#ifdef MORV_FAST_DECODER
+  ifp::RegisterSjisDecoder();
+#endif
   int status = 0;
   {
     std::unique_ptr<xercesc::SAX2XMLReader> parser(xercesc::XMLReaderFactory::createXMLReader());

@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """Writes benchmark documents.
 
-  generate.py typical OUT.xml         about 300 frames, full head and body
-  generate.py large OUT.xml [SCALE]   three lists of SCALE x 6,000,000 values
+  generate.py typical OUT.xml [SCALE [ENCODING]]   about 300 frames, full head and body
+  generate.py large OUT.xml [SCALE [ENCODING]]     three lists of SCALE x 6,000,000 values
 
-Both declare Shift_JIS and carry a Japanese title. The large document's
+Both carry a Japanese title and declare their encoding: Shift_JIS unless
+ENCODING says UTF-8. The large document's
 expected table file is summarised by check_table() in run.py: its length and
 its first and last entries follow from the same formulas as below.
 """
@@ -23,8 +24,8 @@ def palette(i):
     return (i * 5) % 16
 
 
-def head():
-    return """<?xml version="1.0" encoding="Shift_JIS"?>
+def head(encoding):
+    return f"""<?xml version="1.0" encoding="{encoding}"?>
 <anm_document version="1.0.0">
   <head>
     <create user="bench" host="BENCH-01" date="2026-12-07T09:00:00" source="bench_scene.mb"/>
@@ -33,7 +34,7 @@ def head():
     <generator name="pattern_export" version="2.4.1"/>
   </head>
   <body>
-""".encode("cp932")
+""".encode("cp932" if encoding == "Shift_JIS" else "utf-8")
 
 
 def body_start(n, images, palettes):
@@ -77,9 +78,10 @@ def main():
 def main_with(args):
     kind, path = args[0], args[1]
     scale = int(args[2]) if len(args) > 2 else 1
+    encoding = args[3] if len(args) > 3 else "Shift_JIS"
     n = 300 if kind == "typical" else 6_000_000 * scale
     with open(path, "wb") as out:
-        out.write(head())
+        out.write(head(encoding))
         out.write(body_start(n, 12 if kind == "typical" else 3, 4))
         write_list(out, "frame_idx", n, frame)
         write_list(out, "image_idx", n, texture)

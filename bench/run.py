@@ -4,13 +4,15 @@
   run.py BUILD_DIR DATA_DIR
 
 The anchor is the bare parse linked to the distribution's shared Xerces-C
-(bare_parse); when the build has the lean static Xerces-C, the same program
-linked to it (bare_parse_lean) is the floor. Runs the programs alternately
-(A B C A B C ...) on each document and prints the median wall-time ratios
-morv_conv / bare parse and morv_conv / lean bare parse and morv_conv's peak
-resident memory. Checks every table file morv_conv writes, so that a fast
-wrong answer cannot pass. The machine may be shared and noisy: only ratios of
-runs taken side by side are worth quoting.
+with its own Shift_JIS decoder (bare_parse): what a user would run instead.
+Two floors show where the converter's own work begins: the same program
+linked to the lean static Xerces-C (bare_parse_lean), and that one decoding
+Shift_JIS with the reader's decoder too (bare_parse_fast). Runs the programs
+in turn (A B C D A B C D ...) on each document and prints, for each, the
+median wall and CPU (user + system) time, morv_conv's median ratios to each
+of them and its peak resident memory. Checks every table file morv_conv
+writes, so that a fast wrong answer cannot pass. The machine may be shared
+and noisy: only ratios of runs taken side by side are worth quoting.
 """
 import os
 import statistics
@@ -24,8 +26,9 @@ import generate  # noqa: E402
 
 
 def run_any(argv, timeout=None):
-    """Wall seconds, exit status and peak RSS (KiB) of one run. A run still
-    going after `timeout` seconds is killed (status -9)."""
+    """Wall seconds, exit status, peak RSS (KiB) and CPU seconds (user +
+    system) of one run. A run still going after `timeout` seconds is killed
+    (status -9)."""
     start = time.perf_counter()
     proc = subprocess.Popen(argv, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     while True:
@@ -37,15 +40,16 @@ def run_any(argv, timeout=None):
         time.sleep(0.005)
     seconds = time.perf_counter() - start
     proc.returncode = os.waitstatus_to_exitcode(status)
-    return seconds, proc.returncode, usage.ru_maxrss
+    return seconds, proc.returncode, usage.ru_maxrss, usage.ru_utime + usage.ru_stime
 
 
 def run(argv):
-    """Wall seconds and peak RSS (KiB) of one run; fails on a non-zero exit."""
-    seconds, status, rss = run_any(argv)
+    """Wall seconds, CPU seconds and peak RSS (KiB) of one run; fails on a
+    non-zero exit."""
+    seconds, status, rss, cpu = run_any(argv)
     if status != 0:
         sys.exit(f"{' '.join(argv)} failed with status {status}")
-    return seconds, rss
+    return seconds, cpu, rss
 
 
 def check_table(path, n):
@@ -71,53 +75,74 @@ def check_table(path, n):
         sys.exit(f"{path}: entries {got}, expected {want}")
 
 
-def measure(build, document, n, pairs):
+PROGRAMS = [("bare parse", "bare_parse"), ("lean bare parse", "bare_parse_lean"),
+            ("lean bare parse, fast decoder", "bare_parse_fast")]
+
+
+def measure(build, document, n, rounds):
+    """Times morv_conv and every bare parse the build has on one document;
+    returns morv_conv's median wall time, peak memory (MiB) and its median
+    wall and CPU ratios to the anchor."""
     conv = os.path.join(build, "converter", "morv_conv")
-    bare = os.path.join(build, "bench", "bare_parse")
-    lean = os.path.join(build, "bench", "bare_parse_lean")
-    has_lean = os.path.exists(lean)
+    others = [(name, os.path.join(build, "bench", program)) for name, program in PROGRAMS
+              if os.path.exists(os.path.join(build, "bench", program))]
     out = document + ".bin"
-    ratios, lean_ratios, conv_times, bare_times, lean_times, rss = [], [], [], [], [], []
-    for _ in range(pairs):
-        c, m = run([conv, document, out])
+    times = {name: ([], []) for name in ["morv_conv"] + [name for name, _ in others]}
+    ratios = {name: ([], []) for name, _ in others}
+    rss = []
+    for _ in range(rounds):
+        wall, cpu, peak = run([conv, document, out])
         check_table(out, n)
-        b, _ = run([bare, document])
-        ratios.append(c / b)
-        conv_times.append(c)
-        bare_times.append(b)
-        rss.append(m)
-        if has_lean:
-            f, _ = run([lean, document])
-            lean_ratios.append(c / f)
-            lean_times.append(f)
+        times["morv_conv"][0].append(wall)
+        times["morv_conv"][1].append(cpu)
+        rss.append(peak)
+        for name, program in others:
+            other_wall, other_cpu, _ = run([program, document])
+            times[name][0].append(other_wall)
+            times[name][1].append(other_cpu)
+            ratios[name][0].append(wall / other_wall)
+            ratios[name][1].append(cpu / max(other_cpu, 1e-6))
     os.remove(out)
     mib = os.path.getsize(document) / 2**20
     peak = max(rss) / 1024
-    print(f"{os.path.basename(document)}: {mib:.1f} MiB, {n} steps, {pairs} rounds")
-    print(f"  median wall time   morv_conv {statistics.median(conv_times) * 1000:8.1f} ms"
-          f"   bare parse {statistics.median(bare_times) * 1000:8.1f} ms" +
-          (f"   lean bare parse {statistics.median(lean_times) * 1000:8.1f} ms"
-           if has_lean else ""))
-    print(f"  median ratio morv_conv / bare parse: {statistics.median(ratios):.2f}")
-    if has_lean:
-        print(f"  median ratio morv_conv / lean bare parse: {statistics.median(lean_ratios):.2f}")
+    med = statistics.median
+    print(f"{os.path.basename(document)}: {mib:.1f} MiB, {n} steps, {rounds} rounds")
+    for name, (walls, cpus) in times.items():
+        line = f"  {name:30} wall {med(walls) * 1000:8.1f} ms  CPU {med(cpus) * 1000:8.1f} ms"
+        if name in ratios:
+            line += (f"   morv_conv / this: wall {med(ratios[name][0]):.2f}"
+                     f"  CPU {med(ratios[name][1]):.2f}")
+        print(line)
     print(f"  morv_conv peak RSS {peak:.1f} MiB = {peak / mib:.2f} x document size")
-    return statistics.median(conv_times), peak
+    anchor = ratios.get("bare parse", ([0], [0]))
+    return med(times["morv_conv"][0]), peak, med(anchor[0]), med(anchor[1])
 
 
 def main():
     build, data = sys.argv[1], sys.argv[2]
     os.makedirs(data, exist_ok=True)
-    documents = [("typical", 1, 300, 101), ("large", 1, 6_000_000, 5), ("large", 2, 12_000_000, 3)]
+    documents = [("typical", 1, "Shift_JIS", 300, 101),
+                 ("large", 1, "Shift_JIS", 6_000_000, 9),
+                 ("large", 1, "UTF-8", 6_000_000, 9),
+                 ("large", 2, "Shift_JIS", 12_000_000, 5)]
     results = {}
-    for kind, scale, n, pairs in documents:
-        path = os.path.join(data, f"{kind}{'' if scale == 1 else f'_x{scale}'}.xml")
+    for kind, scale, encoding, n, rounds in documents:
+        name = kind + ("" if scale == 1 else f"_x{scale}") + \
+            ("" if encoding == "Shift_JIS" else "_utf8")
+        path = os.path.join(data, name + ".xml")
         if not os.path.exists(path):
             print(f"generating {path}", flush=True)
-            generate.main_with([kind, path, str(scale)])
-        results[(kind, scale)] = measure(build, path, n, pairs)
-    (t1, m1), (t2, m2) = results[("large", 1)], results[("large", 2)]
+            generate.main_with([kind, path, str(scale), encoding])
+        results[name] = measure(build, path, n, rounds)
+    (t1, m1, _, _), (t2, m2, _, _) = results["large"], results["large_x2"]
     print(f"doubling the large document: time x {t2 / t1:.2f}, peak memory x {m2 / m1:.2f}")
+    print("targets against the anchor (median wall / CPU ratio):")
+    for name, wall_bar, cpu_bar in [("typical", 0.45, None), ("large", 0.75, 1.0),
+                                    ("large_utf8", 1.4, None)]:
+        _, _, wall, cpu = results[name]
+        verdict = "ok" if wall <= wall_bar and (cpu_bar is None or cpu <= cpu_bar) else "MISSED"
+        bars = f"wall <= {wall_bar}" + ("" if cpu_bar is None else f", CPU <= {cpu_bar}")
+        print(f"  {name:12} wall {wall:.2f}  CPU {cpu:.2f}   ({bars}) {verdict}")
 
 
 if __name__ == "__main__":
