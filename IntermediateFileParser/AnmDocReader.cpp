@@ -1,7 +1,5 @@
 #include "IntermediateFileParser/AnmDocReader.h"
 
-#include "platform/Memory.h"
-
 namespace ifp {
 
 void TAnmDocReader::ReadAnmDataSize(ELE_anm_data<int>& list, const TAttributes& attributes) const {
@@ -9,7 +7,7 @@ void TAnmDocReader::ReadAnmDataSize(ELE_anm_data<int>& list, const TAttributes& 
     if (attribute.first == "size") {
       list.size = ToInt(attribute);
       if (ReserveDeclared(list.data, list.size)) {
-        platform::AdviseSequentialFill(list.data.data(), list.data.capacity() * sizeof(int));
+        PrepareFill(list.data.data(), list.data.capacity() * sizeof(int));
       }
     }
   }

@@ -13,6 +13,7 @@
 #include "IntermediateFileParser/Trace.h"
 #include "IntermediateFileParser/XmlDocReaderImpl.h"
 #include "platform/CodePage.h"
+#include "platform/Memory.h"
 
 namespace ifp {
 
@@ -68,6 +69,11 @@ void TXmlDocReader::ToIntList(std::vector<int>& values, const std::string& text,
 std::size_t TXmlDocReader::ReservableCount(std::int32_t declared) const noexcept {
   if (declared <= 0) return 0;
   return std::min(static_cast<std::size_t>(declared), impl->ReserveLimit());
+}
+
+void TXmlDocReader::PrepareFill(void* storage, std::size_t bytes) const {
+  platform::AdviseSequentialFill(storage, bytes);
+  impl->PrefaultAhead(storage, bytes);
 }
 
 TXmlDocReader::TTextUse TXmlDocReader::BodyTextUse(const std::string& /*name*/) {

@@ -116,6 +116,10 @@ class TXmlDocReader {
     return true;
   }
   std::size_t ReservableCount(std::int32_t declared) const noexcept;
+  // A large list's storage, just reserved, is about to be filled from its
+  // start: it may be backed by huge pages, and its pages are faulted in on
+  // another thread a little ahead of the values as they arrive.
+  void PrepareFill(void* storage, std::size_t bytes) const;
 
  private:
   class TImpl;

@@ -66,7 +66,16 @@ void TXmlDocReader::TImpl::Parse(const char* path) {
   reserve_limit_ = ReserveLimitOf(input);
   meter_.Start(input.Size());
   const TActiveExpansionMeter active(meter_);
-  parser_->parse(input);
+  // The prefaulter's thread, if one starts, ends with the read on every path.
+  platform::TPrefaulter prefaulter;
+  prefaulter_ = &prefaulter;
+  try {
+    parser_->parse(input);
+  } catch (...) {
+    prefaulter_ = nullptr;
+    throw;
+  }
+  prefaulter_ = nullptr;
 }
 
 void TXmlDocReader::TImpl::Recover(TReadFailure::TKind kind) {
@@ -147,6 +156,9 @@ void TXmlDocReader::TImpl::characters(const XMLCh* const chars, const XMLSize_t 
     case TTextUse::Kind::kIntList:
       if (!list_run_) list_run_.emplace(*text_use_.list, text_use_.expected);
       list_run_->Append(chars, length);
+      if (prefaulter_ != nullptr) {
+        prefaulter_->Reached(text_use_.list->data() + text_use_.list->size());
+      }
       break;
   }
   text_started_ = true;

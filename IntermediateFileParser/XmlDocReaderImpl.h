@@ -14,6 +14,7 @@
 #include "IntermediateFileParser/LocalEntityResolver.h"
 #include "IntermediateFileParser/ParserMemory.h"
 #include "IntermediateFileParser/XmlDocReader.h"
+#include "platform/Prefaulter.h"
 
 namespace ifp {
 
@@ -37,6 +38,11 @@ class TXmlDocReader::TImpl final : public xercesc::DefaultHandler {
   const TReadFailure& ParseFailure() const noexcept { return parse_failure_; }
   // The most entries a declared count reserves in the read under way.
   std::size_t ReserveLimit() const noexcept { return reserve_limit_; }
+  // Faults in the pages of a list's storage ahead of its values, for the
+  // rest of the read under way.
+  void PrefaultAhead(void* storage, std::size_t bytes) const {
+    if (prefaulter_ != nullptr) prefaulter_->Follow(storage, bytes);
+  }
 
   // SAX2 callbacks; only the parser calls them, during Parse.
   void startElement(const XMLCh* const uri, const XMLCh* const localname, const XMLCh* const qname,
@@ -76,6 +82,8 @@ class TXmlDocReader::TImpl final : public xercesc::DefaultHandler {
   int bindings_of_element_ = 0;
 
   std::size_t reserve_limit_ = 0;
+  // The prefaulter of the read under way; none outside a read.
+  platform::TPrefaulter* prefaulter_ = nullptr;
   TReadFailure parse_failure_;
 };
 

@@ -9,6 +9,7 @@
 #include "converter/Messages.h"
 #include "converter/OutputFile.h"
 #include "platform/Memory.h"
+#include "platform/Prefaulter.h"
 
 namespace {
 
@@ -53,15 +54,23 @@ bool MorvConv::Convert(const ifp::TMorvDocument& document) {
   platform::AdviseSequentialFill(textures.get(), count);
   platform::AdviseSequentialFill(palettes.get(), count);
 
-  const int* frame_values = data.frame_idx.data.data();
-  const int* texture_values = data.image_idx.data.data();
-  const int* palette_values = data.palette_idx.data.data();
-  for (std::uint32_t i = 0; i < count; ++i) {
-    // Values are cut to the width of their table, never clamped.
-    frames[i] = static_cast<std::uint16_t>(frame_values[i]);
-    textures[i] = static_cast<std::uint8_t>(texture_values[i]);
-    palettes[i] = static_cast<std::uint8_t>(palette_values[i]);
+  // Values are cut to the width of their table, never clamped. One table
+  // after the other: while the frame table is written, the pages of the
+  // other two are faulted in beside it.
+  {
+    platform::TPrefaulter prefaulter;
+    prefaulter.Populate(textures.get(), count);
+    prefaulter.Populate(palettes.get(), count);
+    const int* const frame_values = data.frame_idx.data.data();
+    for (std::uint32_t i = 0; i < count; ++i)
+      frames[i] = static_cast<std::uint16_t>(frame_values[i]);
   }
+  const int* const texture_values = data.image_idx.data.data();
+  for (std::uint32_t i = 0; i < count; ++i)
+    textures[i] = static_cast<std::uint8_t>(texture_values[i]);
+  const int* const palette_values = data.palette_idx.data.data();
+  for (std::uint32_t i = 0; i < count; ++i)
+    palettes[i] = static_cast<std::uint8_t>(palette_values[i]);
 
   tbl_num = count;
   frame_tbl = std::move(frames);

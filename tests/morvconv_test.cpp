@@ -91,6 +91,27 @@ TEST(ConvertTest, TablesAreCopiesThatOutliveTheDocument) {
   EXPECT_EQ(conv.tbl_num, 0u);
   EXPECT_EQ(conv.frame_tbl, nullptr);
   EXPECT_EQ(conv.pltt_tbl, nullptr);
+
+  // Tables large enough to have their pages faulted in on another thread
+  // while they are written hold every value all the same.
+  const int count = 5'000'000;
+  std::vector<int> frames(count), textures(count), palettes(count);
+  for (int i = 0; i < count; ++i) {
+    frames[i] = i * 7;
+    textures[i] = i * 13;
+    palettes[i] = i * 5;
+  }
+  {
+    ifp::TMorvDocument doc;
+    Fill(doc, count, frames, textures, palettes);
+    ASSERT_TRUE(conv.Convert(doc));
+  }
+  ASSERT_EQ(conv.tbl_num, static_cast<std::uint32_t>(count));
+  for (int i = 0; i < count; ++i) {
+    ASSERT_EQ(conv.frame_tbl[i], static_cast<std::uint16_t>(i * 7)) << i;
+    ASSERT_EQ(conv.tex_tbl[i], static_cast<std::uint8_t>(i * 13)) << i;
+    ASSERT_EQ(conv.pltt_tbl[i], static_cast<std::uint8_t>(i * 5)) << i;
+  }
 }
 
 class WriteTest : public ::testing::Test {
