@@ -48,13 +48,21 @@ const std::u16string& CachedText(TListKind kind) {
   return texts[kind];
 }
 
-void AppendInPieces(std::vector<int>& values, const std::u16string& text) {
-  ifp::TIntListBuilder builder(values, kValues);
+void AppendInPieces(std::vector<int>& values, const std::u16string& text, ifp::TScanPath path) {
+  ifp::TIntListBuilder builder(values, kValues, path);
   for (std::size_t at = 0; at < text.size(); at += kPiece) {
     const std::size_t length = text.size() - at < kPiece ? text.size() - at : kPiece;
     builder.Append(text.data() + at, length);
   }
   builder.Finish();
+}
+
+// A fast wrong answer must not pass: the values are checked once.
+bool Check(benchmark::State& state, const std::vector<int>& values, TListKind kind) {
+  bool right = values.size() == kValues;
+  for (int i = 0; right && i < kValues; ++i) right = values[i] == ValueOf(kind, i);
+  if (!right) state.SkipWithError("wrong values");
+  return right;
 }
 
 void ReportPerUnit(benchmark::State& state, std::size_t units, std::size_t values) {
@@ -65,21 +73,34 @@ void ReportPerUnit(benchmark::State& state, std::size_t units, std::size_t value
                                                          benchmark::Counter::kInvert);
 }
 
+// The path the benchmark's argument names; false when it cannot be taken here.
+bool PathOf(benchmark::State& state, ifp::TScanPath& path) {
+  path = static_cast<ifp::TScanPath>(state.range(0));
+  if (ifp::CanTakeScanPath(path)) return true;
+  state.SkipWithError("this processor cannot take the path");
+  return false;
+}
+
 // One list, read into a list whose room is already reserved.
 void BM_List(benchmark::State& state, TListKind kind) {
+  ifp::TScanPath path;
+  if (!PathOf(state, path)) return;
   const std::u16string& text = CachedText(kind);
   std::vector<int> values;
   values.reserve(kValues);
   for (auto _ : state) {
     values.clear();
-    AppendInPieces(values, text);
+    AppendInPieces(values, text, path);
     benchmark::DoNotOptimize(values.data());
   }
+  if (!Check(state, values, kind)) return;
   ReportPerUnit(state, text.size(), kValues);
 }
 
 // The three lists of a document one after the other.
 void BM_Document(benchmark::State& state) {
+  ifp::TScanPath path;
+  if (!PathOf(state, path)) return;
   std::vector<int> lists[3];
   std::size_t units = 0;
   for (std::vector<int>& list : lists) list.reserve(kValues);
@@ -87,17 +108,25 @@ void BM_Document(benchmark::State& state) {
   for (auto _ : state) {
     for (const TListKind kind : {kFrame, kTexture, kPalette}) {
       lists[kind].clear();
-      AppendInPieces(lists[kind], CachedText(kind));
+      AppendInPieces(lists[kind], CachedText(kind), path);
       benchmark::DoNotOptimize(lists[kind].data());
     }
+  }
+  for (const TListKind kind : {kFrame, kTexture, kPalette}) {
+    if (!Check(state, lists[kind], kind)) return;
   }
   ReportPerUnit(state, units, 3 * kValues);
 }
 
-BENCHMARK_CAPTURE(BM_List, frame_idx, kFrame)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_List, image_idx, kTexture)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_List, palette_idx, kPalette)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Document)->Unit(benchmark::kMillisecond);
+// Each benchmark once per path, by its number: 0 portable, 1 SSE2, 2 AVX2.
+void Paths(benchmark::internal::Benchmark* benchmark) {
+  benchmark->ArgName("path")->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+}
+
+BENCHMARK_CAPTURE(BM_List, frame_idx, kFrame)->Apply(Paths);
+BENCHMARK_CAPTURE(BM_List, image_idx, kTexture)->Apply(Paths);
+BENCHMARK_CAPTURE(BM_List, palette_idx, kPalette)->Apply(Paths);
+BENCHMARK(BM_Document)->Apply(Paths);
 
 }  // namespace
 
