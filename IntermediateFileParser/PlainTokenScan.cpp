@@ -13,36 +13,63 @@
 namespace ifp {
 namespace {
 
-// Text is classified a chunk of 64 units at a time, one bit per unit.
+// Text is read a stage of up to 1024 units at a time: first every chunk of
+// 64 units is classified, one bit per unit, then the tokens are found with
+// bit scans, and last their values are summed.
 constexpr std::size_t kChunk = 64;
+constexpr std::size_t kStageChunks = 16;
+constexpr std::size_t kStageUnits = kChunk * kStageChunks;
 
 // A plain token has at most eight digits: they are summed as one word.
 constexpr unsigned kMaxDigits = 8;
 
-struct TChunk {
-  std::uint64_t digits;      // bit i: unit i is '0' to '9'
-  std::uint64_t separators;  // bit i: unit i is a tab, line feed or blank
+struct TStage {
+  std::uint64_t digits[kStageChunks];      // bit i: unit i of the chunk is '0' to '9'
+  std::uint64_t separators[kStageChunks];  // bit i: unit i is a tab, line feed or blank
   // Byte i: the value of unit i when it is a digit, anything otherwise (no
   // token that is read holds such a unit). The slack lets a word be read at
   // any unit.
-  alignas(32) unsigned char values[kChunk + kMaxDigits];
+  alignas(32) unsigned char values[kStageUnits + kMaxDigits];
 };
 
-using TClassify = void (*)(const char16_t* units, TChunk& chunk);
+// Classifies `count` chunks from `units`: chunk i into digits[i],
+// separators[i] and the 64 bytes at values + 64 i.
+using TClassify = void (*)(const char16_t* units, std::size_t count, std::uint64_t* digits,
+                           std::uint64_t* separators, unsigned char* values);
 
-void ClassifyPortable(const char16_t* units, TChunk& chunk) {
-  std::uint64_t digits = 0;
-  std::uint64_t separators = 0;
-  for (std::size_t i = 0; i < kChunk; ++i) {
-    const char16_t unit = units[i];
-    chunk.values[i] = static_cast<unsigned char>(unit - u'0');
-    const bool digit = static_cast<char16_t>(unit - u'0') <= 9;
-    const bool separator = unit == u' ' || unit == u'\t' || unit == u'\n';
-    digits |= std::uint64_t{digit} << i;
-    separators |= std::uint64_t{separator} << i;
+// Bytes of 0 or 1 into bits: the multiplication moves byte i's bit to bit
+// 56 + i. Byte i is the one at address i.
+std::uint64_t BitsOfBytes(const unsigned char* const bytes) {
+  std::uint64_t word;
+  std::memcpy(&word, bytes, sizeof word);
+  if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+  return word * 0x0102040810204080 >> 56;
+}
+
+// Plain loops a compiler can turn into vector code of the target at hand.
+void ClassifyPortable(const char16_t* units, const std::size_t count,
+                      std::uint64_t* const digits_of, std::uint64_t* const separators_of,
+                      unsigned char* const values_of) {
+  for (std::size_t chunk = 0; chunk < count; ++chunk, units += kChunk) {
+    unsigned char digit[kChunk];
+    unsigned char separator[kChunk];
+    unsigned char* const values = values_of + chunk * kChunk;
+    for (std::size_t i = 0; i < kChunk; ++i) {
+      const char16_t unit = units[i];
+      const auto value = static_cast<char16_t>(unit - u'0');
+      values[i] = static_cast<unsigned char>(value);
+      digit[i] = value <= 9;
+      separator[i] = unit == u' ' || unit == u'\t' || unit == u'\n';
+    }
+    std::uint64_t digits = 0;
+    std::uint64_t separators = 0;
+    for (std::size_t i = 0; i < kChunk; i += 8) {
+      digits |= BitsOfBytes(digit + i) << i;
+      separators |= BitsOfBytes(separator + i) << i;
+    }
+    digits_of[chunk] = digits;
+    separators_of[chunk] = separators;
   }
-  chunk.digits = digits;
-  chunk.separators = separators;
 }
 
 #ifdef IFP_SCAN_X86
@@ -50,109 +77,70 @@ void ClassifyPortable(const char16_t* units, TChunk& chunk) {
 // Packing units into bytes with signed saturation keeps 0 to 0xFF as they
 // are and turns every other unit into 0 or 0xFF: digits and separators stay
 // recognisable and nothing else can pass for them.
-void ClassifySse2(const char16_t* units, TChunk& chunk) {
+void ClassifySse2(const char16_t* units, const std::size_t count, std::uint64_t* const digits_of,
+                  std::uint64_t* const separators_of, unsigned char* const values_of) {
   const __m128i zero = _mm_set1_epi8('0');
   const __m128i nine = _mm_set1_epi8(9);
   const __m128i blank = _mm_set1_epi8(' ');
   const __m128i tab = _mm_set1_epi8('\t');
   const __m128i line_feed = _mm_set1_epi8('\n');
-  std::uint64_t digits = 0;
-  std::uint64_t separators = 0;
-  for (std::size_t i = 0; i < kChunk; i += 16) {
-    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
-    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i + 8));
-    const __m128i bytes = _mm_packus_epi16(low, high);
-    const __m128i values = _mm_sub_epi8(bytes, zero);
-    _mm_store_si128(reinterpret_cast<__m128i*>(chunk.values + i), values);
-    const __m128i digit = _mm_cmpeq_epi8(_mm_min_epu8(values, nine), values);
-    const __m128i separator =
-        _mm_or_si128(_mm_cmpeq_epi8(bytes, blank),
-                     _mm_or_si128(_mm_cmpeq_epi8(bytes, tab), _mm_cmpeq_epi8(bytes, line_feed)));
-    digits |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(digit))} << i;
-    separators |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(separator))} << i;
+  for (std::size_t chunk = 0; chunk < count; ++chunk, units += kChunk) {
+    std::uint64_t digits = 0;
+    std::uint64_t separators = 0;
+    for (std::size_t i = 0; i < kChunk; i += 16) {
+      const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
+      const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i + 8));
+      const __m128i bytes = _mm_packus_epi16(low, high);
+      const __m128i values = _mm_sub_epi8(bytes, zero);
+      _mm_store_si128(reinterpret_cast<__m128i*>(values_of + chunk * kChunk + i), values);
+      const __m128i digit = _mm_cmpeq_epi8(_mm_min_epu8(values, nine), values);
+      const __m128i separator =
+          _mm_or_si128(_mm_cmpeq_epi8(bytes, blank),
+                       _mm_or_si128(_mm_cmpeq_epi8(bytes, tab), _mm_cmpeq_epi8(bytes, line_feed)));
+      digits |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(digit))} << i;
+      separators |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(separator))} << i;
+    }
+    digits_of[chunk] = digits;
+    separators_of[chunk] = separators;
   }
-  chunk.digits = digits;
-  chunk.separators = separators;
 }
 
 // The same 32 units a step. Packing works within 128-bit lanes, so the
 // quarters are put back in order. A byte is a separator when it equals the
 // entry its low four bits pick from a table holding blank, tab and line feed
 // at their own low four bits (and a byte with the high bit set picks 0).
-__attribute__((target("avx2"))) void ClassifyAvx2(const char16_t* units, TChunk& chunk) {
+__attribute__((target("avx2"))) void ClassifyAvx2(const char16_t* units, const std::size_t count,
+                                                  std::uint64_t* const digits_of,
+                                                  std::uint64_t* const separators_of,
+                                                  unsigned char* const values_of) {
   const __m256i zero = _mm256_set1_epi8('0');
   const __m256i nine = _mm256_set1_epi8(9);
   const __m256i separator_table =
       _mm256_setr_epi8(' ', -1, -1, -1, -1, -1, -1, -1, -1, '\t', '\n', -1, -1, -1, -1, -1,  //
                        ' ', -1, -1, -1, -1, -1, -1, -1, -1, '\t', '\n', -1, -1, -1, -1, -1);
-  std::uint64_t digits = 0;
-  std::uint64_t separators = 0;
-  for (std::size_t i = 0; i < kChunk; i += 32) {
-    const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + i));
-    const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + i + 16));
-    const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(low, high), 0xD8);
-    const __m256i values = _mm256_sub_epi8(bytes, zero);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(chunk.values + i), values);
-    const __m256i digit = _mm256_cmpeq_epi8(_mm256_min_epu8(values, nine), values);
-    const __m256i separator = _mm256_cmpeq_epi8(_mm256_shuffle_epi8(separator_table, bytes), bytes);
-    digits |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(digit))} << i;
-    separators |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(separator))} << i;
+  for (std::size_t chunk = 0; chunk < count; ++chunk, units += kChunk) {
+    std::uint64_t digits = 0;
+    std::uint64_t separators = 0;
+    for (std::size_t i = 0; i < kChunk; i += 32) {
+      const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + i));
+      const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + i + 16));
+      const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(low, high), 0xD8);
+      const __m256i values = _mm256_sub_epi8(bytes, zero);
+      _mm256_store_si256(reinterpret_cast<__m256i*>(values_of + chunk * kChunk + i), values);
+      const __m256i digit = _mm256_cmpeq_epi8(_mm256_min_epu8(values, nine), values);
+      const __m256i separator =
+          _mm256_cmpeq_epi8(_mm256_shuffle_epi8(separator_table, bytes), bytes);
+      digits |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(digit))} << i;
+      separators |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(separator))} << i;
+    }
+    digits_of[chunk] = digits;
+    separators_of[chunk] = separators;
   }
-  chunk.digits = digits;
-  chunk.separators = separators;
 }
 
 #endif  // IFP_SCAN_X86
 
-// Classifies the chunk at `text`. The last units of the text are copied and
-// followed by units that are neither digits nor separators, so that a token
-// cut by the end is not plain.
-template <TClassify classify>
-void Load(const char16_t* const text, const char16_t* const end, TChunk& chunk) {
-  if (static_cast<std::size_t>(end - text) >= kChunk) {
-    classify(text, chunk);
-    return;
-  }
-  char16_t tail[kChunk];
-  std::fill(std::copy(text, end, tail), tail + kChunk, u'x');
-  classify(tail, chunk);
-}
-
-// The tokens of a chunk that are read, and where reading goes on.
-struct TChunkPlan {
-  std::uint64_t starts;  // bit i: a plain token starts at unit i
-  unsigned stop;         // the first unit not read (64: the whole chunk is)
-  bool resume;           // whether the next chunk may go on from `stop`
-};
-
-[[gnu::always_inline]] inline TChunkPlan PlanOf(const TChunk& chunk) {
-  const std::uint64_t in_token = ~chunk.separators;
-  const std::uint64_t starts = in_token & ~(in_token << 1);
-  // Bit i of `long_run`: units i to i + 8 all belong to one token.
-  std::uint64_t long_run = in_token & (in_token >> 1);
-  long_run &= long_run >> 2;
-  long_run &= long_run >> 4;
-  long_run &= in_token >> kMaxDigits;
-  // A unit that is neither digit nor separator, or the ninth unit of a
-  // token, makes its token one that is not plain.
-  const std::uint64_t odd = ~(chunk.digits | chunk.separators) | long_run;
-  // A token that reaches the last unit may go on in the next chunk.
-  const std::uint64_t stoppers = odd | (in_token & std::uint64_t{1} << (kChunk - 1));
-  if (stoppers == 0) return {starts, kChunk, true};
-  // Reading stops at the start of the token that holds the first stopper.
-  const int first = std::countr_zero(stoppers);
-  const std::uint64_t up_to_first = starts & ((std::uint64_t{2} << first) - 1);
-  const auto stop = static_cast<unsigned>(kChunk - 1 - std::countl_zero(up_to_first));
-  return {starts & ((std::uint64_t{1} << stop) - 1), stop, (odd >> stop) == 0};
-}
-
-// Where the `n`th token start (counted from 0) of `starts` lies.
-unsigned NthStart(std::uint64_t starts, std::size_t n) {
-  for (; n != 0; --n) starts &= starts - 1;
-  return static_cast<unsigned>(std::countr_zero(starts));
-}
-
-// A token's digit values as a word: the `count` (1 to 8) values at `digits`
+// A token's digit values as a word: the `count` (0 to 8) values at `digits`
 // moved to its top, zeros below them. Read as bytes in memory order, the
 // word is the token with leading zeros.
 [[gnu::always_inline]] inline std::uint64_t TokenWord(const unsigned char* digits, unsigned count) {
@@ -225,79 +213,143 @@ __attribute__((target("avx2"))) void SumAvx2(const std::uint64_t* const words,
 
 #endif  // IFP_SCAN_X86
 
+// Bit i: units i to i + 8 of the chunk all belong to one token.
+[[gnu::always_inline]] inline std::uint64_t LongRuns(const std::uint64_t in_token) {
+  std::uint64_t run = in_token & (in_token >> 1);
+  run &= run >> 2;
+  run &= run >> 4;
+  return run & (in_token >> kMaxDigits);
+}
+
+// The lowest `count` (0 to 64) bits.
+[[gnu::always_inline]] inline std::uint64_t LowBits(const unsigned count) {
+  return count >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << count) - 1;
+}
+
 // Token words are gathered four at a time, so that the loop over a chunk's
 // tokens mostly ends after the same number of steps; the last step may
 // gather up to three words of tokens that are not there, which the next
-// chunk's words overwrite or nobody reads.
+// words overwrite or nobody reads.
 constexpr std::size_t kStep = 4;
 
-// Words gathered before they are summed: enough to keep summing cheap, few
-// enough to stay in the first-level cache.
-constexpr std::size_t kStage = 512;
-
-// Writes the words of the tokens starting at `starts` to `words`, which has
-// room for kStep - 1 more.
-[[gnu::always_inline]] inline void GatherWords(const TChunk& chunk, std::uint64_t starts,
+// Writes the words of the `tokens` tokens starting at `starts` in a chunk to
+// `words`, which has room for kStep - 1 more. Each token ends at a separator.
+[[gnu::always_inline]] inline void GatherWords(const unsigned char* const values,
+                                               const std::uint64_t separators, std::uint64_t starts,
+                                               const std::size_t tokens,
                                                std::uint64_t* const words) {
-  const auto tokens = static_cast<std::size_t>(std::popcount(starts));
   for (std::size_t i = 0; i < tokens; i += kStep) {
     for (std::size_t k = 0; k < kStep; ++k) {
       // Past the last token `start` is 64, which reads the slack.
       const auto start = static_cast<unsigned>(std::countr_zero(starts));
-      const auto length = static_cast<unsigned>(std::countr_zero(chunk.separators >> (start & 63)));
-      words[i + k] = TokenWord(chunk.values + start, length);
+      const auto length = static_cast<unsigned>(std::countr_zero(separators >> (start & 63)));
+      words[i + k] = TokenWord(values + start, length);
       starts &= starts - 1;
     }
   }
 }
 
-// Reads chunk after chunk, up to kStage tokens; the next chunk is
-// classified before the tokens of the current one are gathered, which keeps
-// the two kinds of work overlapping. The words are summed at the end.
-template <TClassify classify, TSum sum>
-[[gnu::always_inline]] inline TPlainTokens ScanStage(const char16_t* text,
-                                                     const char16_t* const end, int* const out,
-                                                     const std::size_t capacity) {
-  if (text == end || capacity == 0) return {text, 0};
-  std::uint64_t words[kStage + kStep - 1];
-  TChunk chunks[2];
-  unsigned current = 0;
-  Load<classify>(text, end, chunks[current]);
+// How a walk over a stage ended: the words it gathered, the unit where
+// reading goes on, and whether the next stage may go on from there.
+struct TWalk {
+  std::size_t count;
+  std::size_t stop;
+  bool resume;
+};
+
+// Gathers the words of the plain tokens of a classified stage of `chunks`
+// chunks, at most `capacity` of them, up to the first token that is not
+// plain. A token that a chunk's end cuts is carried into the next chunk.
+[[gnu::always_inline]] inline TWalk Walk(const TStage& stage, const std::size_t chunks,
+                                         std::uint64_t* const words, const std::size_t capacity) {
   std::size_t count = 0;
-  for (;;) {
-    const TChunk& chunk = chunks[current];
-    TChunkPlan plan = PlanOf(chunk);
-    auto tokens = static_cast<std::size_t>(std::popcount(plan.starts));
-    if (tokens > capacity - count) {
-      tokens = capacity - count;
-      plan.stop = NthStart(plan.starts, tokens);
-      plan.starts &= (std::uint64_t{1} << plan.stop) - 1;
+  unsigned open = 0;  // units of a plain token that the last chunk's end cut
+  for (std::size_t chunk = 0; chunk < chunks; ++chunk) {
+    const std::size_t base = chunk * kChunk;
+    const unsigned char* const values = stage.values + base;
+    const std::uint64_t separators = stage.separators[chunk];
+    const std::uint64_t in_token = ~separators;
+    // Units that make their token not plain: neither digit nor separator,
+    // or the ninth of a token.
+    const std::uint64_t odd = ~(stage.digits[chunk] | separators) | LongRuns(in_token);
+    // The open token goes on up to the first separator.
+    const auto head = static_cast<unsigned>(std::countr_zero(separators));
+    const unsigned open_length = open == 0 ? 0 : open + head;
+    const std::uint64_t starts = in_token & ~(in_token << 1 | std::uint64_t{open != 0});
+    // The units of a token that reaches the last unit; it is left open for
+    // the next chunk. (When all 64 are, the token is not plain.)
+    const auto tail = static_cast<unsigned>(std::countl_zero(separators));
+    const std::uint64_t whole = starts & (~std::uint64_t{0} >> (tail & 63));
+    const auto tokens = static_cast<std::size_t>(std::popcount(whole));
+    if (odd == 0 && open_length <= kMaxDigits && (open != 0) + tokens <= capacity - count)
+        [[likely]] {
+      // The open token's word is written in any case and counted if there
+      // is one.
+      words[count] = TokenWord(values - open, open_length);
+      count += open != 0;
+      GatherWords(values, separators, whole, tokens, words + count);
+      count += tokens;
+      open = tail;
+      continue;
     }
-    const char16_t* const next = text + plan.stop;
-    const bool more = plan.resume && next != end && count + tokens < capacity;
-    if (more) Load<classify>(next, end, chunks[current ^ 1]);
-    GatherWords(chunk, plan.starts, words + count);
-    count += tokens;
-    if (!more) {
-      sum(words, count, out);
-      return {next, count};
+    // Something here is not plain, or the room runs out: token by token up
+    // to the first that cannot be read.
+    if (open != 0) {
+      if (open_length > kMaxDigits || (odd & LowBits(head)) != 0 || count == capacity) {
+        return {count, base - open, false};
+      }
+      words[count++] = TokenWord(values - open, open_length);
+      open = 0;
     }
-    text = next;
-    current ^= 1;
+    for (std::uint64_t rest = starts; rest != 0; rest &= rest - 1) {
+      const auto start = static_cast<unsigned>(std::countr_zero(rest));
+      const std::uint64_t after = separators >> start;
+      const unsigned length = after == 0 ? static_cast<unsigned>(kChunk) - start
+                                         : static_cast<unsigned>(std::countr_zero(after));
+      if (((odd >> start) & LowBits(length)) != 0) return {count, base + start, false};
+      if (after == 0) {
+        open = length;
+        break;
+      }
+      if (count == capacity) return {count, base + start, false};
+      words[count++] = TokenWord(values + start, length);
+    }
   }
+  return {count, chunks * kChunk - open, true};
 }
 
+// Reads stage after stage.
 template <TClassify classify, TSum sum>
 [[gnu::always_inline]] inline TPlainTokens Scan(const char16_t* text, const char16_t* const end,
                                                 int* const out, const std::size_t capacity) {
+  TStage stage;
+  std::uint64_t words[kStageUnits / 2 + kStep];
   std::size_t count = 0;
-  for (;;) {
-    const std::size_t stage = capacity - count < kStage ? capacity - count : kStage;
-    const TPlainTokens part = ScanStage<classify, sum>(text, end, out + count, stage);
-    count += part.count;
-    text = part.next;
-    if (part.count < stage || count == capacity) return {text, count};
+  while (text != end && count < capacity) {
+    const auto units = static_cast<std::size_t>(end - text) < kStageUnits
+                           ? static_cast<std::size_t>(end - text)
+                           : kStageUnits;
+    const std::size_t whole_chunks = units / kChunk;
+    classify(text, whole_chunks, stage.digits, stage.separators, stage.values);
+    std::size_t chunks = whole_chunks;
+    if (units % kChunk != 0) {
+      // The last units of the text are copied and followed by units that
+      // are neither digits nor separators: a token cut by the end is then
+      // not plain.
+      char16_t tail[kChunk];
+      std::fill(std::copy(text + whole_chunks * kChunk, end, tail), tail + kChunk, u'x');
+      classify(tail, 1, stage.digits + chunks, stage.separators + chunks,
+               stage.values + chunks * kChunk);
+      ++chunks;
+    }
+    const TWalk walk = Walk(stage, chunks, words, capacity - count);
+    sum(words, walk.count, out + count);
+    count += walk.count;
+    const char16_t* const next = text + walk.stop;
+    if (!walk.resume || text + units == end) return {next, count};
+    text = next;
   }
+  return {text, count};
 }
 
 TPlainTokens ScanPortable(const char16_t* text, const char16_t* end, int* out,
@@ -307,13 +359,14 @@ TPlainTokens ScanPortable(const char16_t* text, const char16_t* end, int* out,
 
 #ifdef IFP_SCAN_X86
 
-TPlainTokens ScanSse2(const char16_t* text, const char16_t* end, int* out, std::size_t capacity) {
+__attribute__((target("popcnt"))) TPlainTokens ScanSse2(const char16_t* text, const char16_t* end,
+                                                        int* out, std::size_t capacity) {
   return Scan<ClassifySse2, SumSse2>(text, end, out, capacity);
 }
 
-__attribute__((target("avx2,bmi,bmi2"))) TPlainTokens ScanAvx2(const char16_t* text,
-                                                               const char16_t* end, int* out,
-                                                               std::size_t capacity) {
+__attribute__((target("avx2,bmi,bmi2,popcnt"))) TPlainTokens ScanAvx2(const char16_t* text,
+                                                                      const char16_t* end, int* out,
+                                                                      std::size_t capacity) {
   return Scan<ClassifyAvx2, SumAvx2>(text, end, out, capacity);
 }
 
@@ -327,9 +380,10 @@ bool CanTakeScanPath(const TScanPath path) {
       return true;
 #ifdef IFP_SCAN_X86
     case TScanPath::kSse2:
-      return true;
+      return __builtin_cpu_supports("popcnt") != 0;
     case TScanPath::kAvx2:
-      return __builtin_cpu_supports("avx2") != 0;
+      return __builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("bmi") != 0 &&
+             __builtin_cpu_supports("bmi2") != 0 && __builtin_cpu_supports("popcnt") != 0;
 #else
     case TScanPath::kSse2:
     case TScanPath::kAvx2:
