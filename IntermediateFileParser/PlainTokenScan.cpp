@@ -140,12 +140,21 @@ __attribute__((target("avx2"))) void ClassifyAvx2(const char16_t* units, const s
 
 #endif  // IFP_SCAN_X86
 
-// A token's digit values as a word: the `count` (0 to 8) values at `digits`
-// moved to its top, zeros below them. Read as bytes in memory order, the
-// word is the token with leading zeros.
-[[gnu::always_inline]] inline std::uint64_t TokenWord(const unsigned char* digits, unsigned count) {
+// How a token becomes a word of its digit values. An aligned word has the
+// token's digits at its top and zeros below them: read as bytes in memory
+// order, it is the token with leading zeros. A raw word is the eight values
+// from the token's first digit on; the first of them below zero (as a signed
+// byte) is the separator after the token, if it is among them. Raw words
+// save the work of aligning one token at a time when a sum aligns several
+// at once.
+enum class TWordKind { kAligned, kRaw };
+
+template <TWordKind kind>
+[[gnu::always_inline]] inline std::uint64_t TokenWord(const unsigned char* digits,
+                                                      [[maybe_unused]] unsigned count) {
   std::uint64_t word;
   std::memcpy(&word, digits, sizeof word);
+  if constexpr (kind == TWordKind::kRaw) return word;
   if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
   return word << ((0u - 8 * count) & 63);
 }
@@ -191,8 +200,30 @@ void SumSse2(const std::uint64_t* const words, const std::size_t count, int* con
   SumPortable(words + i, count - i, values + i);
 }
 
-// Eight words a step, with AVX2's multiply-add of bytes for the pairs.
-// Packing works within 128-bit lanes, so the quarters are put back in order.
+// The aligned word of a raw word (on a little-endian machine).
+std::uint64_t AlignedWord(const std::uint64_t raw) {
+  const std::uint64_t below_zero = raw & 0x8080808080808080;
+  const auto digits =
+      static_cast<unsigned>(below_zero == 0 ? 64 : std::countr_zero(below_zero) - 7);
+  return digits == 0 ? 0 : (raw & (~std::uint64_t{0} >> (64 - digits))) << (64 - digits);
+}
+
+// Four raw words aligned: in each the bytes from the first one below zero
+// on are cleared (a mask less one, with the mask's own bits taken out, keeps
+// the bits below its lowest set bit), and the word is shifted up by eight
+// bits for every byte cleared.
+__attribute__((target("avx2"))) __m256i AlignedWords(const __m256i raw) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i below_zero = _mm256_cmpgt_epi8(zero, raw);
+  const __m256i keep =
+      _mm256_andnot_si256(below_zero, _mm256_sub_epi64(below_zero, _mm256_set1_epi64x(1)));
+  const __m256i shift = _mm256_sad_epu8(_mm256_andnot_si256(keep, _mm256_set1_epi8(8)), zero);
+  return _mm256_sllv_epi64(_mm256_and_si256(raw, keep), shift);
+}
+
+// Eight raw words a step, aligned, then summed with AVX2's multiply-add of
+// bytes for the pairs. Packing works within 128-bit lanes, so the quarters
+// are put back in order.
 __attribute__((target("avx2"))) void SumAvx2(const std::uint64_t* const words,
                                              const std::size_t count, int* const values) {
   const __m256i tens = _mm256_set1_epi16(1 << 8 | 10);
@@ -200,15 +231,17 @@ __attribute__((target("avx2"))) void SumAvx2(const std::uint64_t* const words,
   const __m256i ten_thousands = _mm256_set1_epi32(1 << 16 | 10000);
   std::size_t i = 0;
   for (; i + 8 <= count; i += 8) {
-    const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(words + i));
-    const __m256i second = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(words + i + 4));
+    const __m256i first =
+        AlignedWords(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(words + i)));
+    const __m256i second =
+        AlignedWords(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(words + i + 4)));
     const __m256i quads0 = _mm256_madd_epi16(_mm256_maddubs_epi16(first, tens), hundreds);
     const __m256i quads1 = _mm256_madd_epi16(_mm256_maddubs_epi16(second, tens), hundreds);
     const __m256i sums = _mm256_madd_epi16(_mm256_packus_epi32(quads0, quads1), ten_thousands);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(values + i),
                         _mm256_permute4x64_epi64(sums, 0xD8));
   }
-  SumPortable(words + i, count - i, values + i);
+  for (; i < count; ++i) values[i] = static_cast<int>(WordValue(AlignedWord(words[i])));
 }
 
 #endif  // IFP_SCAN_X86
@@ -234,6 +267,7 @@ constexpr std::size_t kStep = 4;
 
 // Writes the words of the `tokens` tokens starting at `starts` in a chunk to
 // `words`, which has room for kStep - 1 more. Each token ends at a separator.
+template <TWordKind kind>
 [[gnu::always_inline]] inline void GatherWords(const unsigned char* const values,
                                                const std::uint64_t separators, std::uint64_t starts,
                                                const std::size_t tokens,
@@ -242,8 +276,11 @@ constexpr std::size_t kStep = 4;
     for (std::size_t k = 0; k < kStep; ++k) {
       // Past the last token `start` is 64, which reads the slack.
       const auto start = static_cast<unsigned>(std::countr_zero(starts));
-      const auto length = static_cast<unsigned>(std::countr_zero(separators >> (start & 63)));
-      words[i + k] = TokenWord(values + start, length);
+      unsigned length = 0;
+      if constexpr (kind == TWordKind::kAligned) {
+        length = static_cast<unsigned>(std::countr_zero(separators >> (start & 63)));
+      }
+      words[i + k] = TokenWord<kind>(values + start, length);
       starts &= starts - 1;
     }
   }
@@ -260,6 +297,7 @@ struct TWalk {
 // Gathers the words of the plain tokens of a classified stage of `chunks`
 // chunks, at most `capacity` of them, up to the first token that is not
 // plain. A token that a chunk's end cuts is carried into the next chunk.
+template <TWordKind kind>
 [[gnu::always_inline]] inline TWalk Walk(const TStage& stage, const std::size_t chunks,
                                          std::uint64_t* const words, const std::size_t capacity) {
   std::size_t count = 0;
@@ -285,9 +323,9 @@ struct TWalk {
         [[likely]] {
       // The open token's word is written in any case and counted if there
       // is one.
-      words[count] = TokenWord(values - open, open_length);
+      words[count] = TokenWord<kind>(values - open, open_length);
       count += open != 0;
-      GatherWords(values, separators, whole, tokens, words + count);
+      GatherWords<kind>(values, separators, whole, tokens, words + count);
       count += tokens;
       open = tail;
       continue;
@@ -298,7 +336,7 @@ struct TWalk {
       if (open_length > kMaxDigits || (odd & LowBits(head)) != 0 || count == capacity) {
         return {count, base - open, false};
       }
-      words[count++] = TokenWord(values - open, open_length);
+      words[count++] = TokenWord<kind>(values - open, open_length);
       open = 0;
     }
     for (std::uint64_t rest = starts; rest != 0; rest &= rest - 1) {
@@ -312,14 +350,14 @@ struct TWalk {
         break;
       }
       if (count == capacity) return {count, base + start, false};
-      words[count++] = TokenWord(values + start, length);
+      words[count++] = TokenWord<kind>(values + start, length);
     }
   }
   return {count, chunks * kChunk - open, true};
 }
 
 // Reads stage after stage.
-template <TClassify classify, TSum sum>
+template <TClassify classify, TSum sum, TWordKind kind>
 [[gnu::always_inline]] inline TPlainTokens Scan(const char16_t* text, const char16_t* const end,
                                                 int* const out, const std::size_t capacity) {
   TStage stage;
@@ -342,7 +380,7 @@ template <TClassify classify, TSum sum>
                stage.values + chunks * kChunk);
       ++chunks;
     }
-    const TWalk walk = Walk(stage, chunks, words, capacity - count);
+    const TWalk walk = Walk<kind>(stage, chunks, words, capacity - count);
     sum(words, walk.count, out + count);
     count += walk.count;
     const char16_t* const next = text + walk.stop;
@@ -354,20 +392,20 @@ template <TClassify classify, TSum sum>
 
 TPlainTokens ScanPortable(const char16_t* text, const char16_t* end, int* out,
                           std::size_t capacity) {
-  return Scan<ClassifyPortable, SumPortable>(text, end, out, capacity);
+  return Scan<ClassifyPortable, SumPortable, TWordKind::kAligned>(text, end, out, capacity);
 }
 
 #ifdef IFP_SCAN_X86
 
 __attribute__((target("popcnt"))) TPlainTokens ScanSse2(const char16_t* text, const char16_t* end,
                                                         int* out, std::size_t capacity) {
-  return Scan<ClassifySse2, SumSse2>(text, end, out, capacity);
+  return Scan<ClassifySse2, SumSse2, TWordKind::kAligned>(text, end, out, capacity);
 }
 
 __attribute__((target("avx2,bmi,bmi2,popcnt"))) TPlainTokens ScanAvx2(const char16_t* text,
                                                                       const char16_t* end, int* out,
                                                                       std::size_t capacity) {
-  return Scan<ClassifyAvx2, SumAvx2>(text, end, out, capacity);
+  return Scan<ClassifyAvx2, SumAvx2, TWordKind::kRaw>(text, end, out, capacity);
 }
 
 #endif  // IFP_SCAN_X86
