@@ -203,9 +203,8 @@ void SumSse2(const std::uint64_t* const words, const std::size_t count, int* con
 // The aligned word of a raw word (on a little-endian machine).
 std::uint64_t AlignedWord(const std::uint64_t raw) {
   const std::uint64_t below_zero = raw & 0x8080808080808080;
-  const auto digits =
-      static_cast<unsigned>(below_zero == 0 ? 64 : std::countr_zero(below_zero) - 7);
-  return digits == 0 ? 0 : (raw & (~std::uint64_t{0} >> (64 - digits))) << (64 - digits);
+  const auto bits = static_cast<unsigned>(below_zero == 0 ? 64 : std::countr_zero(below_zero) - 7);
+  return bits == 0 ? 0 : (raw & (~std::uint64_t{0} >> (64 - bits))) << (64 - bits);
 }
 
 // Four raw words aligned: in each the bytes from the first one below zero

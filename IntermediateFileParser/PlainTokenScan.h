@@ -10,7 +10,7 @@ namespace ifp {
 // in the processors that run them.
 enum class TScanPath {
   kPortable,  // plain C++, any processor
-  kSse2,      // x86-64 SSE2
+  kSse2,      // x86-64 SSE2 and POPCNT
   kAvx2,      // x86-64 AVX2
 };
 
