@@ -3,10 +3,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <iterator>
 #include <string_view>
-#include <type_traits>
 #include <vector>
+
+#include "IntermediateFileParser/PlainTokenScan.h"
 
 namespace ifp {
 
@@ -60,14 +60,19 @@ std::int32_t ToInt32(std::string_view text);
 // read by the TDecimal rule; a token without digits appends 0. When the run
 // ends, the list must hold exactly `expected` values; it fails as soon as it
 // holds more, so a run that is far too long never piles up.
+//
+// UTF-16 text is read a block of units at a time along `path` as long as it
+// holds plain tokens (up to eight ASCII digits each); every path reads the
+// same values as the character-at-a-time rule.
 class TIntListBuilder {
  public:
-  TIntListBuilder(std::vector<int>& values, std::int64_t expected)
-      : values_(values), expected_(expected) {}
+  TIntListBuilder(std::vector<int>& values, std::int64_t expected,
+                  TScanPath path = FastestScanPath())
+      : values_(values), expected_(expected), path_(path) {}
 
-  // Throws TReadError when the list now holds more values than expected.
-  template <class Char>
-  void Append(const Char* text, std::size_t length);
+  // Both throw TReadError when the list now holds more values than expected.
+  void Append(const char* text, std::size_t length);
+  void Append(const char16_t* text, std::size_t length);
 
   // Ends the run; throws TReadError unless the list holds the expected count.
   void Finish();
@@ -91,65 +96,17 @@ class TIntListBuilder {
     values_.push_back(number_.Value());
     in_token_ = false;
   }
+  // Reads up to `tokens` tokens character by character (a token left open
+  // by the end of the piece included); returns where it stopped.
+  template <class Unit>
+  const Unit* AppendExact(const Unit* p, const Unit* end, std::size_t tokens);
 
   std::vector<int>& values_;
   std::int64_t expected_;
+  TScanPath path_;
   bool in_token_ = false;
   TDecimal number_;
 };
-
-template <class Char>
-void TIntListBuilder::Append(const Char* text, std::size_t length) {
-  // Units are compared unsigned, so a byte above 0x7F is never a digit.
-  using Unit = std::make_unsigned_t<Char>;
-  const Unit* p = reinterpret_cast<const Unit*>(text);
-  const Unit* const end = p + length;
-  if (in_token_) {
-    // The token that the previous piece left open.
-    p = ReadToken(p, end);
-    if (p == end) return;
-    EndToken();
-  }
-  // Values gather in a local batch and join the list a batch at a time; the
-  // count of values the list may still take is kept at hand.
-  int batch[256];
-  std::size_t held = 0;
-  const auto flush = [&] {
-    values_.insert(values_.end(), batch, batch + held);
-    held = 0;
-  };
-  std::int64_t room = expected_ - static_cast<std::int64_t>(values_.size());
-  for (;;) {
-    while (p != end && IsSeparator(*p)) ++p;
-    if (p == end) break;
-    if (room-- <= 0) {
-      flush();
-      FailTooMany();
-    }
-    // Most tokens are a few plain digits ending inside this piece: up to
-    // nine digits cannot leave the 32-bit range, so they are summed directly.
-    const Unit* const limit = end - p > 9 ? p + 9 : end;
-    const Unit* digit = p;
-    std::int32_t value = 0;
-    while (digit != limit && static_cast<Unit>(*digit - '0') <= 9) {
-      value = value * 10 + static_cast<std::int32_t>(*digit++ - '0');
-    }
-    if (digit != p && digit != end && IsSeparator(*digit)) {
-      batch[held++] = value;
-      if (held == std::size(batch)) flush();
-      p = digit;
-      continue;
-    }
-    // Anything else goes the general way, character by character.
-    flush();
-    in_token_ = true;
-    number_ = TDecimal();
-    p = ReadToken(p, end);
-    if (p == end) return;
-    EndToken();
-  }
-  flush();
-}
 
 // Appends the numbers of `text` to `values` (the TIntListBuilder rule) and
 // requires the list to hold exactly `expected` values afterwards; throws

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,63 @@
 
 namespace ifp {
 namespace {
+
+constexpr TScanPath kAllPaths[] = {TScanPath::kPortable, TScanPath::kSse2, TScanPath::kAvx2};
+
+// The paths this processor can take; the portable one is always among them.
+std::vector<TScanPath> Paths() {
+  std::vector<TScanPath> paths;
+  for (const TScanPath path : kAllPaths) {
+    if (CanTakeScanPath(path)) paths.push_back(path);
+  }
+  return paths;
+}
+
+const char* NameOf(TScanPath path) {
+  switch (path) {
+    case TScanPath::kPortable:
+      return "portable";
+    case TScanPath::kSse2:
+      return "SSE2";
+    case TScanPath::kAvx2:
+      return "AVX2";
+  }
+  return "?";
+}
+
+// Bytes widened to UTF-16 units one for one.
+std::u16string Widen(const std::string& text) {
+  std::u16string wide;
+  for (const char c : text) wide += static_cast<char16_t>(static_cast<unsigned char>(c));
+  return wide;
+}
+
+// The outcome of reading a run into a list.
+struct Outcome {
+  std::vector<int> values;
+  bool passed = true;
+  bool operator==(const Outcome&) const = default;
+};
+
+// Reads `text` in the pieces that the cut points make, along `path`, into
+// a list that already holds `before`.
+Outcome ReadInPieces(const std::u16string& text, const std::vector<std::size_t>& cuts,
+                     std::int64_t expected, TScanPath path, std::vector<int> before = {}) {
+  Outcome outcome{std::move(before)};
+  try {
+    TIntListBuilder builder(outcome.values, expected, path);
+    std::size_t at = 0;
+    for (const std::size_t cut : cuts) {
+      builder.Append(text.data() + at, cut - at);
+      at = cut;
+    }
+    builder.Append(text.data() + at, text.size() - at);
+    builder.Finish();
+  } catch (const TReadError&) {
+    outcome.passed = false;
+  }
+  return outcome;
+}
 
 TEST(ToInt32Test, FollowsStrtolInBase10ClampedTo32Bits) {
   const struct {
@@ -77,6 +135,22 @@ TEST(ToIntListTest, AppendsTokensAndChecksTheCount) {
       {"", {1, 2}, 2, {1, 2}, true},
       {"1", {}, -1, {}, false},
       {" ", {}, -1, {}, false},
+      {"1 - 2 + 3", {}, 5, {1, 0, 2, 0, 3}, true},  // a sign alone reads 0
+      {"1 -\n", {}, 2, {1, 0}, true},
+      {"1\t\t\n\n  2 ", {}, 2, {1, 2}, true},  // runs of separators hold no empty token
+      {"12345678 123456789 1234567890 99999999999",
+       {},
+       4,
+       {12345678, 123456789, 1234567890, INT_MAX},
+       true},
+      {"000000000000000000042 -00000000000000000007", {}, 2, {42, -7}, true},
+      {"2147483647 2147483648 -2147483648 -2147483649",
+       {},
+       4,
+       {INT_MAX, INT_MAX, INT_MIN, INT_MIN},
+       true},
+      {"1\r2 3\v 4\f", {}, 3, {1, 3, 4}, true},
+      {"7 8 9 10 11", {}, 3, {7, 8, 9}, false},  // the values before the one too many stay
   };
   for (const ListCase& c : cases) {
     std::vector<int> list = c.before;
@@ -88,6 +162,11 @@ TEST(ToIntListTest, AppendsTokensAndChecksTheCount) {
     }
     EXPECT_EQ(passed, c.passes) << '"' << c.text << '"';
     EXPECT_EQ(list, c.values) << '"' << c.text << '"';
+    // The same text as UTF-16 reads the same along every path.
+    for (const TScanPath path : Paths()) {
+      const Outcome outcome = ReadInPieces(Widen(c.text), {}, c.expected_count, path, c.before);
+      EXPECT_EQ(outcome, (Outcome{c.values, c.passes})) << '"' << c.text << "\" " << NameOf(path);
+    }
   }
 }
 
@@ -97,16 +176,18 @@ TEST(IntListBuilderTest, PiecesReadAsTheWholeRun) {
   const std::string run = " 12 -345\r\n+6 x7 -\t2147483648 00 9 ";
   std::vector<int> whole;
   ToIntList(whole, run, 8);
-  for (std::size_t cut1 = 0; cut1 <= run.size(); ++cut1) {
-    for (std::size_t cut2 = cut1; cut2 <= run.size(); ++cut2) {
-      std::vector<int> list;
-      TIntListBuilder builder(list, 8);
-      const std::u16string wide(run.begin(), run.end());
-      builder.Append(wide.data(), cut1);
-      builder.Append(wide.data() + cut1, cut2 - cut1);
-      builder.Append(wide.data() + cut2, wide.size() - cut2);
-      builder.Finish();
-      ASSERT_EQ(list, whole) << "cut at " << cut1 << " and " << cut2;
+  for (const TScanPath path : Paths()) {
+    for (std::size_t cut1 = 0; cut1 <= run.size(); ++cut1) {
+      for (std::size_t cut2 = cut1; cut2 <= run.size(); ++cut2) {
+        std::vector<int> list;
+        TIntListBuilder builder(list, 8, path);
+        const std::u16string wide(run.begin(), run.end());
+        builder.Append(wide.data(), cut1);
+        builder.Append(wide.data() + cut1, cut2 - cut1);
+        builder.Append(wide.data() + cut2, wide.size() - cut2);
+        builder.Finish();
+        ASSERT_EQ(list, whole) << "cut at " << cut1 << " and " << cut2 << ", " << NameOf(path);
+      }
     }
   }
   EXPECT_EQ(whole, (std::vector<int>{12, -345, 6, 0, 0, INT_MAX, 0, 9}));
@@ -129,14 +210,105 @@ TEST(IntListBuilderTest, FailsAtTheFirstValueTooManyAndReadsHugeTokensInLittleRo
 }
 
 TEST(IntListBuilderTest, UnitsBeyondAsciiAreNeverDigitsOrSeparators) {
-  std::vector<int> list;
-  TIntListBuilder builder(list, 3);
-  // U+0131 and U+0A31 have 0x31 ('1') in their low byte; U+3000 is an
-  // ideographic space, which separates nothing.
-  const std::u16string text = u"\u0131 5\u0A31 \u30007";
-  builder.Append(text.data(), text.size());
-  builder.Finish();
-  EXPECT_EQ(list, (std::vector<int>{0, 5, 0}));
+  const struct {
+    std::u16string text;
+    std::vector<int> values;
+  } cases[] = {
+      // U+0131 and U+0A31 have 0x31 ('1') in their low byte; U+3000 is an
+      // ideographic space, which separates nothing.
+      {u"\u0131 5\u0A31 \u30007", {0, 5, 0}},
+      {u"\uFF11\uFF12 3 \u0661", {0, 3, 0}},                   // full-width and Arabic-Indic digits
+      {u"1\u01202 3\u01094 5\u010A6 7\u20098", {1, 3, 5, 7}},  // low bytes of separators
+      {u"\u80305 \uFF305 \u00B95", {0, 0, 0}},  // units whose bytes pack to 0 or 0xFF
+      {u"12\u00A034 \u0085", {12, 0}},          // no-break space and next line
+  };
+  for (const auto& c : cases) {
+    for (const TScanPath path : Paths()) {
+      const auto expected = static_cast<std::int64_t>(c.values.size());
+      EXPECT_EQ(ReadInPieces(c.text, {}, expected, path), (Outcome{c.values, true}))
+          << NameOf(path);
+    }
+  }
+}
+
+// The values of a run by the plain rule, a character at a time: tokens end
+// at tab, line feed and blank, and each is read by TDecimal.
+std::vector<int> CharacterRule(const std::u16string& text) {
+  std::vector<int> values;
+  TDecimal number;
+  bool in_token = false;
+  for (const char16_t unit : text) {
+    if (unit == u' ' || unit == u'\t' || unit == u'\n') {
+      if (in_token) values.push_back(number.Value());
+      in_token = false;
+      number = TDecimal();
+    } else {
+      in_token = true;
+      number.Feed(unit);
+    }
+  }
+  if (in_token) values.push_back(number.Value());
+  return values;
+}
+
+// Random runs: mostly plain digit tokens of every length around the eight
+// and nine digits that the block paths read whole, between runs of
+// separators, with rare tokens among them (signs, other white space,
+// letters, digits beyond ASCII).
+std::u16string RandomRun(std::mt19937& random, std::size_t tokens) {
+  static const std::u16string kSeparators = u" \t\n";
+  static const std::u16string kRare = u"+-\r\v\fx.\u0131\uFF11\u3000\u0660\u8030";
+  const auto pick = [&](std::size_t n) {
+    return std::uniform_int_distribution<std::size_t>(0, n - 1)(random);
+  };
+  std::u16string run;
+  for (std::size_t i = 0; i < tokens; ++i) {
+    for (std::size_t n = pick(4) == 0 ? 1 + pick(4) : 1; n != 0; --n) run += kSeparators[pick(3)];
+    const std::size_t length = pick(10) == 0 ? 1 + pick(14) : 1 + pick(5);
+    for (std::size_t k = 0; k < length; ++k) {
+      run += pick(40) == 0 ? kRare[pick(kRare.size())] : static_cast<char16_t>(u'0' + pick(10));
+    }
+  }
+  if (pick(2) == 0) run += kSeparators[pick(3)];
+  return run;
+}
+
+// Every path reads what the character rule reads, whole or cut anywhere,
+// and fails where it does when the count is off.
+TEST(IntListBuilderTest, EveryPathReadsRandomRunsAsTheCharacterRuleDoes) {
+  std::mt19937 random(20261207);
+  for (int round = 0; round < 300; ++round) {
+    const std::u16string run = RandomRun(random, 1 + round % 40);
+    const std::vector<int> values = CharacterRule(run);
+    const auto count = static_cast<std::int64_t>(values.size());
+    const std::vector<int> fewer(values.begin(), values.end() - 1);
+    for (const TScanPath path : Paths()) {
+      ASSERT_EQ(ReadInPieces(run, {}, count, path), (Outcome{values, true})) << NameOf(path);
+      for (std::size_t cut = 0; cut <= run.size(); ++cut) {
+        ASSERT_EQ(ReadInPieces(run, {cut}, count, path), (Outcome{values, true}))
+            << NameOf(path) << ", cut at " << cut;
+        ASSERT_EQ(ReadInPieces(run, {cut}, count - 1, path), (Outcome{fewer, false}))
+            << NameOf(path) << ", cut at " << cut;
+      }
+      ASSERT_EQ(ReadInPieces(run, {}, count + 1, path), (Outcome{values, false})) << NameOf(path);
+    }
+  }
+  // Long runs: thousands of tokens, in pieces cut at random.
+  for (int round = 0; round < 10; ++round) {
+    const std::u16string run = RandomRun(random, 3000);
+    const std::vector<int> values = CharacterRule(run);
+    const auto count = static_cast<std::int64_t>(values.size());
+    std::vector<std::size_t> cuts;
+    for (std::size_t at = 0; (at += 1 + random() % 2000) < run.size();) cuts.push_back(at);
+    for (const TScanPath path : Paths()) {
+      EXPECT_EQ(ReadInPieces(run, {}, count, path), (Outcome{values, true})) << NameOf(path);
+      EXPECT_EQ(ReadInPieces(run, cuts, count, path), (Outcome{values, true})) << NameOf(path);
+      const std::int64_t room = count / 2;
+      EXPECT_EQ(ReadInPieces(run, cuts, room, path),
+                (Outcome{{values.begin(), values.begin() + room}, false}))
+          << NameOf(path);
+    }
+  }
 }
 
 }  // namespace
