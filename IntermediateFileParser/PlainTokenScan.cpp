@@ -359,7 +359,9 @@ template <TWordKind kind>
 template <TClassify classify, TSum sum, TWordKind kind>
 [[gnu::always_inline]] inline TPlainTokens Scan(const char16_t* text, const char16_t* const end,
                                                 int* const out, const std::size_t capacity) {
-  TStage stage;
+  // Zeroed, so that the words read past the classified units (of tokens
+  // that are not there, and never used) are never made of unset bytes.
+  TStage stage{};
   std::uint64_t words[kStageUnits / 2 + kStep];
   std::size_t count = 0;
   while (text != end && count < capacity) {
