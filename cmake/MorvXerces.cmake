@@ -105,6 +105,9 @@ else()
   file(MAKE_DIRECTORY "${_morv_xerces_prefix}/include")
 endif()
 
+# The library the installed package carries for users of the reader library.
+set(MORV_XERCES_LEAN_LIBRARY "${_morv_xerces_prefix}/lib/libxerces-c.a")
+
 add_library(morv_xerces_lean STATIC IMPORTED)
 set_target_properties(morv_xerces_lean PROPERTIES
   IMPORTED_LOCATION "${_morv_xerces_prefix}/lib/libxerces-c.a"
