@@ -42,6 +42,8 @@ const char* NameOf(TReadFailure::TLimit limit) noexcept {
       return "entity nesting";
     case TLimit::kEntityExpansion:
       return "entity expansion";
+    case TLimit::kTextRun:
+      return "text run";
   }
   return "?";
 }

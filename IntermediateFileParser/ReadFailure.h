@@ -27,6 +27,7 @@ struct TReadFailure {
     kEntityReferences,   // too many entity references expanded
     kEntityNesting,      // entities expanded inside each other too deeply
     kEntityExpansion,    // entities and defaults produced too much text
+    kTextRun,            // a text kept whole grew too long
   };
 
   TKind kind = TKind::kNone;

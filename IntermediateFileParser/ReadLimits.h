@@ -24,6 +24,10 @@ struct TReadLimits {
   // Internal entities being expanded at once, each inside the one before.
   // Every level holds a reader of its own in the parser (some 100 KiB).
   static constexpr int kMaxEntityNesting = 64;
+  // A text run kept whole (a title, a comment, a text a reader's OnText
+  // takes), in narrow bytes. Number lists are read as they arrive and are not
+  // held to it.
+  static constexpr std::size_t kMaxTextRun = std::size_t{16} << 20;
   // What entity expansions and attribute values may produce in one read, in
   // UTF-16 units: this many times the document's own size in bytes, and never
   // less than the floor (8 MiB of text).

@@ -106,11 +106,11 @@ void TXmlDocReader::OnHeadElement(const std::string& name, const TAttributes& at
   }
 }
 
-void TXmlDocReader::OnHeadText(const std::string& name, const std::string& text) {
+void TXmlDocReader::OnHeadText(const std::string& name, std::string&& text) {
   if (name == "title") {
-    document->title = text;
+    document->title = std::move(text);
   } else if (name == "comment") {
-    document->comment = text;
+    document->comment = std::move(text);
   }
 }
 

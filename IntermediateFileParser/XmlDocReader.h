@@ -125,7 +125,8 @@ class TXmlDocReader {
   class TImpl;
 
   void OnHeadElement(const std::string& name, const TAttributes& attributes);
-  void OnHeadText(const std::string& name, const std::string& text);
+  // Takes the text over: a head text is kept whole, and may be large.
+  void OnHeadText(const std::string& name, std::string&& text);
 
   std::unique_ptr<TImpl> impl;
   int depth = -1;

@@ -152,6 +152,11 @@ void TXmlDocReader::TImpl::characters(const XMLCh* const chars, const XMLSize_t 
       return;
     case TTextUse::Kind::kWhole:
       platform::AppendAnsi(text_run_, chars, length);
+      if (text_run_.size() > TReadLimits::kMaxTextRun) {
+        throw TReadError(TReadFailure::TLimit::kTextRun,
+                         "a text of more than " + std::to_string(TReadLimits::kMaxTextRun >> 20) +
+                             " MiB kept whole");
+      }
       break;
     case TTextUse::Kind::kIntList:
       if (!list_run_) list_run_.emplace(*text_use_.list, text_use_.expected);
@@ -199,7 +204,7 @@ void TXmlDocReader::TImpl::EndTextRun() {
       break;
     case TTextUse::Kind::kWhole:
       if (reader_.in_head) {
-        reader_.OnHeadText(reader_.current_name, text_run_);
+        reader_.OnHeadText(reader_.current_name, std::move(text_run_));
       } else {
         reader_.OnText(reader_.current_name, text_run_);
       }

@@ -377,10 +377,14 @@ TEST_F(XmlDocReaderTest, TheLimitsRefuseExactlyPastTheirFigures) {
     return "<!DOCTYPE r [<!ENTITY e '" + std::string(4096, 'x') + "'>]><r>" + Repeat("&e;", count) +
            "</r>";
   };
+  const auto title = [](std::size_t bytes) {
+    return "<r><title>" + std::string(bytes, 't') + "</title></r>";
+  };
   const struct {
     std::string at_limit, past_limit;
     TLimit limit;
   } cases[] = {
+      {title(TReadLimits::kMaxTextRun), title(TReadLimits::kMaxTextRun + 1), TLimit::kTextRun},
       {nested(TReadLimits::kMaxDepth), nested(TReadLimits::kMaxDepth + 1), TLimit::kDepth},
       {attributes(TReadLimits::kMaxAttributes), attributes(TReadLimits::kMaxAttributes + 1),
        TLimit::kAttributes},
