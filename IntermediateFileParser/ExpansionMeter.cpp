@@ -6,11 +6,11 @@
 #include <utility>
 #include <xercesc/framework/XMLRecognizer.hpp>
 #include <xercesc/util/TransENameMap.hpp>
-#include <xercesc/util/TransService.hpp>
 #include <xercesc/util/XMLChTranscoder.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
 #include "IntermediateFileParser/ReadError.h"
+#include "IntermediateFileParser/RecognizerMappings.h"
 
 namespace ifp {
 namespace {
@@ -46,23 +46,6 @@ class TEntityTextTranscoder final : public xercesc::XMLChTranscoder {
 
  private:
   TExpansionMeter* const meter_;
-};
-
-// Xerces-C makes the reader of an internal entity's text through the mapping
-// its transcoding service keeps for its own UTF-16 "encoding". That table is a
-// protected member of the service, within reach of a class derived from it;
-// this one is never instantiated.
-class TEntityTextMapping : public xercesc::XMLTransService {
- public:
-  static void Install() {
-    using Mapping = xercesc::ENameMapFor<TEntityTextTranscoder>;
-    constexpr auto kSlot = xercesc::XMLRecognizer::XERCES_XMLCH;
-    if (gMappingsRecognizer == nullptr || gMappingsRecognizer->size() <= kSlot) return;
-    if (dynamic_cast<Mapping*>(gMappingsRecognizer->elementAt(kSlot)) != nullptr) return;
-    // The table adopts the mapping and deletes the one it replaces.
-    gMappingsRecognizer->setElementAt(
-        std::make_unique<Mapping>(xercesc::XMLUni::fgXMLChEncodingString).release(), kSlot);
-  }
 };
 
 }  // namespace
@@ -108,6 +91,14 @@ TActiveExpansionMeter::TActiveExpansionMeter(TExpansionMeter& meter) noexcept
 
 TActiveExpansionMeter::~TActiveExpansionMeter() { active_meter = previous_; }
 
-void InstallEntityTextCounter() { TEntityTextMapping::Install(); }
+// The parser makes the reader of an internal entity's text through the
+// mapping of its own UTF-16 "encoding".
+void InstallEntityTextCounter() {
+  using Mapping = xercesc::ENameMapFor<TEntityTextTranscoder>;
+  constexpr auto kEncoding = xercesc::XMLRecognizer::XERCES_XMLCH;
+  if (dynamic_cast<Mapping*>(RecognizerMapping(kEncoding)) != nullptr) return;
+  SetRecognizerMapping(kEncoding,
+                       std::make_unique<Mapping>(xercesc::XMLUni::fgXMLChEncodingString));
+}
 
 }  // namespace ifp

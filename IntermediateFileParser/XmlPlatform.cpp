@@ -6,7 +6,7 @@
 #include <xercesc/util/XMLException.hpp>
 
 #include "IntermediateFileParser/ExpansionMeter.h"
-#include "IntermediateFileParser/SjisDecoderRegistry.h"
+#include "IntermediateFileParser/FastDecoders.h"
 #include "platform/CodePage.h"
 
 namespace ifp {
@@ -18,9 +18,9 @@ TXmlPlatform::TXmlPlatform() {
     throw std::runtime_error("XML platform error: " + platform::ToAnsi(e.getMessage()));
   }
   InstallEntityTextCounter();
-  // Shift_JIS documents decode through the fast decoder where the parser's
-  // converter allows it; otherwise the converter decodes them alone.
-  RegisterSjisDecoder();
+  // Shift_JIS and UTF-8 documents decode through the fast decoders where the
+  // parser's own decoders allow it; otherwise those decode them alone.
+  RegisterFastDecoders();
 }
 
 TXmlPlatform::~TXmlPlatform() { xercesc::XMLPlatformUtils::Terminate(); }

@@ -1,7 +1,7 @@
 // bare_parse <document>: lets Xerces-C's SAX2 parser scan the document with
 // handlers that do nothing. Exit status 0 when the document parsed, 1 when
 // the parser reported anything. Built with MORV_FAST_DECODER, it decodes
-// Shift_JIS with the reader's own decoder, as morv_conv does.
+// Shift_JIS and UTF-8 with the reader's own decoders, as morv_conv does.
 
 #include <cstdio>
 #include <memory>
@@ -13,7 +13,7 @@
 #include <xercesc/util/XMLException.hpp>
 
 #ifdef MORV_FAST_DECODER
-#include "IntermediateFileParser/SjisDecoderRegistry.h"
+#include "IntermediateFileParser/FastDecoders.h"
 #endif
 
 namespace {
@@ -35,7 +35,7 @@ int main(int argc, char* argv[]) {
   }
   xercesc::XMLPlatformUtils::Initialize();
 #ifdef MORV_FAST_DECODER
-  ifp::RegisterSjisDecoder();
+  ifp::RegisterFastDecoders();
 #endif
   int status = 0;
   {

@@ -1,4 +1,4 @@
-#include "IntermediateFileParser/SjisDecoder.h"
+#include "IntermediateFileParser/PlainByteDecoder.h"
 
 #include <algorithm>
 #include <bit>
@@ -20,7 +20,7 @@ constexpr XMLSize_t kProbeRoom = 4;
 
 }  // namespace
 
-std::optional<TSjisDecoder::TPlainBytes> TSjisDecoder::TPlainBytes::Probe(
+std::optional<TPlainByteDecoder::TPlainBytes> TPlainByteDecoder::TPlainBytes::Probe(
     const XMLCh* delegate_name) {
   xercesc::XMLTransService* const service = xercesc::XMLPlatformUtils::fgTransService;
   if (service == nullptr) return std::nullopt;
@@ -40,8 +40,8 @@ std::optional<TSjisDecoder::TPlainBytes> TSjisDecoder::TPlainBytes::Probe(
   return result;
 }
 
-bool TSjisDecoder::TPlainBytes::DecodesAsItself(xercesc::XMLTranscoder& delegate,
-                                                unsigned char byte) {
+bool TPlainByteDecoder::TPlainBytes::DecodesAsItself(xercesc::XMLTranscoder& delegate,
+                                                     unsigned char byte) {
   const XMLByte source[1] = {byte};
   XMLCh decoded[kProbeRoom] = {};
   unsigned char sizes[kProbeRoom] = {};
@@ -54,12 +54,14 @@ bool TSjisDecoder::TPlainBytes::DecodesAsItself(xercesc::XMLTranscoder& delegate
   }
 }
 
-TSjisDecoder::TSjisDecoder(const XMLCh* encoding_name, XMLSize_t block_size,
-                           std::unique_ptr<xercesc::XMLTranscoder> delegate,
-                           const TPlainBytes& plain, xercesc::MemoryManager* manager)
+TPlainByteDecoder::TPlainByteDecoder(const XMLCh* encoding_name, XMLSize_t block_size,
+                                     std::unique_ptr<xercesc::XMLTranscoder> delegate,
+                                     const TPlainBytes& plain, std::size_t longest_char,
+                                     xercesc::MemoryManager* manager)
     : XMLTranscoder(encoding_name, block_size, manager),
       delegate_(std::move(delegate)),
-      plain_(plain) {
+      plain_(plain),
+      trail_bytes_(longest_char > 1 ? longest_char - 1 : 1) {
   assert(delegate_ != nullptr);
   odd_bytes_.fill(0x80);
   std::size_t odd = 0;
@@ -73,10 +75,10 @@ TSjisDecoder::TSjisDecoder(const XMLCh* encoding_name, XMLSize_t block_size,
   }
 }
 
-TSjisDecoder::~TSjisDecoder() = default;
+TPlainByteDecoder::~TPlainByteDecoder() = default;
 
-std::size_t TSjisDecoder::WidenPlainRun(const XMLByte* src, std::size_t count,
-                                        XMLCh* out) const noexcept {
+std::size_t TPlainByteDecoder::WidenPlainRun(const XMLByte* src, std::size_t count,
+                                             XMLCh* out) const noexcept {
   std::size_t done = 0;
 #if defined(__SSE2__)
   if (!bytewise_only_) {
@@ -107,22 +109,27 @@ std::size_t TSjisDecoder::WidenPlainRun(const XMLByte* src, std::size_t count,
   return done;
 }
 
-const XMLByte* TSjisDecoder::SegmentEnd(const XMLByte* begin, const XMLByte* end,
-                                        bool after_carry) const noexcept {
+const XMLByte* TPlainByteDecoder::SegmentEnd(const XMLByte* begin, const XMLByte* end,
+                                             bool after_carry) const noexcept {
   const XMLByte* p = begin + 1;
   // When the delegate may hold a lead byte from the last call, the character
   // it completes must not be the segment's only one: the delegate gives the
   // size of such a character from the offset of the next one, as it does
   // when it decodes the whole buffer.
   if (after_carry && p != end) ++p;
-  // A byte that follows one that is not plain may complete a character.
-  while (p != end && !plain_.Contains(p[-1])) ++p;
+  // The bytes that follow one that is not plain, as many as a character may
+  // still need, may complete it or make it an error.
+  const XMLByte* last = begin;  // the last byte that is not plain
+  for (; p != end; ++p) {
+    if (!plain_.Contains(p[-1])) last = p - 1;
+    if (static_cast<std::size_t>(p - last) > trail_bytes_) break;
+  }
   return p;
 }
 
-XMLSize_t TSjisDecoder::transcodeFrom(const XMLByte* src_data, XMLSize_t src_count, XMLCh* to_fill,
-                                      XMLSize_t max_chars, XMLSize_t& bytes_eaten,
-                                      unsigned char* char_sizes) {
+XMLSize_t TPlainByteDecoder::transcodeFrom(const XMLByte* src_data, XMLSize_t src_count,
+                                           XMLCh* to_fill, XMLSize_t max_chars,
+                                           XMLSize_t& bytes_eaten, unsigned char* char_sizes) {
   const XMLByte* src = src_data;
   const XMLByte* const end = src_data + src_count;
   XMLSize_t chars = 0;
@@ -161,13 +168,13 @@ XMLSize_t TSjisDecoder::transcodeFrom(const XMLByte* src_data, XMLSize_t src_cou
   return chars;
 }
 
-XMLSize_t TSjisDecoder::transcodeTo(const XMLCh* src_data, XMLSize_t src_count, XMLByte* to_fill,
-                                    XMLSize_t max_bytes, XMLSize_t& chars_eaten,
-                                    UnRepOpts options) {
+XMLSize_t TPlainByteDecoder::transcodeTo(const XMLCh* src_data, XMLSize_t src_count,
+                                         XMLByte* to_fill, XMLSize_t max_bytes,
+                                         XMLSize_t& chars_eaten, UnRepOpts options) {
   return delegate_->transcodeTo(src_data, src_count, to_fill, max_bytes, chars_eaten, options);
 }
 
-bool TSjisDecoder::canTranscodeTo(unsigned int to_check) {
+bool TPlainByteDecoder::canTranscodeTo(unsigned int to_check) {
   return delegate_->canTranscodeTo(to_check);
 }
 

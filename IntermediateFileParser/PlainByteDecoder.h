@@ -1,5 +1,5 @@
-#ifndef IFP_SJISDECODER_H
-#define IFP_SJISDECODER_H
+#ifndef IFP_PLAINBYTEDECODER_H
+#define IFP_PLAINBYTEDECODER_H
 
 #include <array>
 #include <cstddef>
@@ -11,22 +11,26 @@
 
 namespace ifp {
 
-// A Shift_JIS decoder in front of the parser's own one (its delegate).
-// Documents are mostly plain ASCII markup and digits; decoding them byte by
-// byte through the general converter was most of the time of a bare parse.
-// Runs of plain bytes are widened here directly, sixteen at a time; every
-// other byte sequence goes to the delegate, so the decoded text, the bytes
-// eaten and the per-character byte counts are exactly the delegate's, its
-// replacement characters and its odd single-byte mappings included.
+// A decoder in front of one of the parser's own (its delegate), for the
+// encodings of this tool chain's documents: Shift_JIS and UTF-8. Documents
+// are mostly plain ASCII markup and digits; decoding them byte by byte
+// through the general converter was most of the time of a bare parse. Runs of
+// plain bytes are widened here directly, sixteen at a time; every other byte
+// sequence goes to the delegate, so the decoded text, the bytes eaten and the
+// per-character byte counts are exactly the delegate's, its replacement
+// characters, its errors and its odd single-byte mappings included.
 //
 // A byte is plain when the delegate, from its initial state, decodes it
 // alone to the UTF-16 unit of the same value (TPlainBytes::Probe). A plain
-// byte is widened here only while the delegate's state is initial: every
-// byte that follows a byte which is not plain goes to the delegate too,
-// since it may complete a two-byte character. That keeps the delegate's
-// state right for a converter whose characters are at most two bytes long,
-// which whoever makes a decoder must make sure of.
-class TSjisDecoder final : public xercesc::XMLTranscoder {
+// byte is widened here only while the delegate's state is initial: the bytes
+// that follow a byte which is not plain, as many as a character may still
+// need after its first byte, go to the delegate too, since they may complete
+// (or spoil) a character. That keeps the delegate's state right for a
+// converter whose characters are at most two bytes long, or one that keeps
+// no state between calls (it leaves an unfinished character uneaten, as the
+// library's UTF-8 decoder does), which whoever makes a decoder must make
+// sure of.
+class TPlainByteDecoder final : public xercesc::XMLTranscoder {
  public:
   // The bytes the decoder may widen itself; bytes from 0x80 up never are.
   class TPlainBytes {
@@ -46,13 +50,15 @@ class TSjisDecoder final : public xercesc::XMLTranscoder {
     std::array<bool, 256> plain_{};
   };
 
-  // Adopts `delegate`, made for the same block size.
-  TSjisDecoder(const XMLCh* encoding_name, XMLSize_t block_size,
-               std::unique_ptr<xercesc::XMLTranscoder> delegate, const TPlainBytes& plain,
-               xercesc::MemoryManager* manager = xercesc::XMLPlatformUtils::fgMemoryManager);
-  ~TSjisDecoder() override;
-  TSjisDecoder(const TSjisDecoder&) = delete;
-  TSjisDecoder& operator=(const TSjisDecoder&) = delete;
+  // Adopts `delegate`, made for the same block size, whose characters are
+  // at most `longest_char` bytes long.
+  TPlainByteDecoder(const XMLCh* encoding_name, XMLSize_t block_size,
+                    std::unique_ptr<xercesc::XMLTranscoder> delegate, const TPlainBytes& plain,
+                    std::size_t longest_char,
+                    xercesc::MemoryManager* manager = xercesc::XMLPlatformUtils::fgMemoryManager);
+  ~TPlainByteDecoder() override;
+  TPlainByteDecoder(const TPlainByteDecoder&) = delete;
+  TPlainByteDecoder& operator=(const TPlainByteDecoder&) = delete;
 
   XMLSize_t transcodeFrom(const XMLByte* src_data, XMLSize_t src_count, XMLCh* to_fill,
                           XMLSize_t max_chars, XMLSize_t& bytes_eaten,
@@ -83,8 +89,10 @@ class TSjisDecoder final : public xercesc::XMLTranscoder {
   // The delegate may hold state from the last call (a lead byte, or
   // characters that did not fit): the next call starts with it.
   bool delegate_first_ = false;
+  // How many bytes after one that is not plain go to the delegate with it.
+  std::size_t trail_bytes_;
 };
 
 }  // namespace ifp
 
-#endif  // IFP_SJISDECODER_H
+#endif  // IFP_PLAINBYTEDECODER_H

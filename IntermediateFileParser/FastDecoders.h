@@ -1,9 +1,15 @@
-#ifndef IFP_SJISDECODERREGISTRY_H
-#define IFP_SJISDECODERREGISTRY_H
+#ifndef IFP_FASTDECODERS_H
+#define IFP_FASTDECODERS_H
 
 namespace ifp {
 
-// Makes the XML parser decode Shift_JIS documents with TSjisDecoder in front
+// Makes the XML parser decode Shift_JIS and UTF-8 documents through
+// TPlainByteDecoder in front of its own decoders: RegisterSjisDecoder and
+// InstallUtf8Decoder. Call after the XML platform is initialised (and again
+// after it was brought down and up); not while another thread parses.
+void RegisterFastDecoders();
+
+// Makes the XML parser decode Shift_JIS documents with TPlainByteDecoder in front
 // of its own converter. The decoder is registered under every name (in upper
 // case, as the parser looks names up) whose converter is the one that the
 // parser's transcoding service opens for "Shift_JIS": its own aliases of that
@@ -17,6 +23,11 @@ namespace ifp {
 // thread parses. True when the decoder was registered.
 bool RegisterSjisDecoder();
 
+// Makes the XML parser decode UTF-8, as it recognises it by itself, with
+// TPlainByteDecoder in front of its own UTF-8 decoder. Call after the XML
+// platform is initialised; calling again is harmless. True when installed.
+bool InstallUtf8Decoder();
+
 }  // namespace ifp
 
-#endif  // IFP_SJISDECODERREGISTRY_H
+#endif  // IFP_FASTDECODERS_H

@@ -1,16 +1,20 @@
-#include "IntermediateFileParser/SjisDecoderRegistry.h"
+#include "IntermediateFileParser/FastDecoders.h"
 
 #include <unicode/ucnv.h>
 
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/TransENameMap.hpp>
 #include <xercesc/util/TransService.hpp>
 #include <xercesc/util/XMLString.hpp>
+#include <xercesc/util/XMLUTF8Transcoder.hpp>
+#include <xercesc/util/XMLUni.hpp>
 
-#include "IntermediateFileParser/SjisDecoder.h"
+#include "IntermediateFileParser/PlainByteDecoder.h"
+#include "IntermediateFileParser/RecognizerMappings.h"
 
 namespace ifp {
 namespace {
@@ -68,7 +72,7 @@ std::set<std::string> CandidateNames(const std::string& canonical) {
 class TSjisNameMap final : public xercesc::ENameMap {
  public:
   TSjisNameMap(const XMLCh* name, std::u16string delegate_name,
-               const TSjisDecoder::TPlainBytes& plain)
+               const TPlainByteDecoder::TPlainBytes& plain)
       : ENameMap(name), delegate_name_(std::move(delegate_name)), plain_(plain) {}
 
   xercesc::XMLTranscoder* makeNew(XMLSize_t block_size,
@@ -79,16 +83,55 @@ class TSjisNameMap final : public xercesc::ENameMap {
                                                                         code, block_size, manager));
     if (delegate == nullptr) return nullptr;
     // The parser adopts the decoder; it was made with `manager`, which
-    // deletes it.
-    return new (manager) TSjisDecoder(getKey(), block_size, std::move(delegate), plain_, manager);
+    // deletes it. A Shift_JIS character takes one or two bytes.
+    return new (manager)
+        TPlainByteDecoder(getKey(), block_size, std::move(delegate), plain_, 2, manager);
   }
 
  private:
   std::u16string delegate_name_;
-  TSjisDecoder::TPlainBytes plain_;
+  TPlainByteDecoder::TPlainBytes plain_;
+};
+
+// Makes decoders for UTF-8 as the parser recognises it (declared or not):
+// the library's own UTF-8 decoder, which keeps no state between calls,
+// behind the plain-byte path.
+class TUtf8Mapping final : public xercesc::ENameMap {
+ public:
+  explicit TUtf8Mapping(const TPlainByteDecoder::TPlainBytes& plain)
+      : ENameMap(xercesc::XMLUni::fgUTF8EncodingString), plain_(plain) {}
+
+  xercesc::XMLTranscoder* makeNew(XMLSize_t block_size,
+                                  xercesc::MemoryManager* manager) const override {
+    // Both are made with `manager`, which deletes them.
+    std::unique_ptr<xercesc::XMLTranscoder> delegate(
+        new (manager) xercesc::XMLUTF8Transcoder(getKey(), block_size, manager));
+    // The library's UTF-8 decoder looks at up to five bytes after a lead
+    // byte (the old six-byte forms) before it decides on a character.
+    return new (manager)
+        TPlainByteDecoder(getKey(), block_size, std::move(delegate), plain_, 6, manager);
+  }
+
+ private:
+  TPlainByteDecoder::TPlainBytes plain_;
 };
 
 }  // namespace
+
+bool InstallUtf8Decoder() {
+  constexpr auto kEncoding = xercesc::XMLRecognizer::UTF_8;
+  if (dynamic_cast<TUtf8Mapping*>(RecognizerMapping(kEncoding)) != nullptr) return true;
+  // The library's own decoder, by the name it keeps it under.
+  const std::optional<TPlainByteDecoder::TPlainBytes> plain =
+      TPlainByteDecoder::TPlainBytes::Probe(xercesc::XMLUni::fgUTF8EncodingString);
+  if (!plain) return false;
+  return SetRecognizerMapping(kEncoding, std::make_unique<TUtf8Mapping>(*plain));
+}
+
+void RegisterFastDecoders() {
+  RegisterSjisDecoder();
+  InstallUtf8Decoder();
+}
 
 bool RegisterSjisDecoder() {
   const xercesc::XMLTransService* const service = xercesc::XMLPlatformUtils::fgTransService;
@@ -100,8 +143,8 @@ bool RegisterSjisDecoder() {
   // character is longer than two bytes.
   if (converter.name.empty() || converter.max_char_size > 2) return false;
   const std::u16string delegate_name = Widen(converter.name);
-  const std::optional<TSjisDecoder::TPlainBytes> plain =
-      TSjisDecoder::TPlainBytes::Probe(delegate_name.c_str());
+  const std::optional<TPlainByteDecoder::TPlainBytes> plain =
+      TPlainByteDecoder::TPlainBytes::Probe(delegate_name.c_str());
   if (!plain) return false;
 
   bool registered = false;
