@@ -64,8 +64,8 @@ def documents():
                                           "<x>&e49989;</x>" + ONE_STEP)),
         ("deep_then_flat", lambda: document("", "<a>" * 9997 + "<b/>" * 2_500_000 +
                                             "</a>" * 9997 + ONE_STEP)),
-        ("deepest_then_flat", lambda: document("", "<a>" * 255 + "<b/>" * 2_500_000 +
-                                               "</a>" * 255 + ONE_STEP)),
+        ("deepest_then_flat", lambda: document("", "<a>" * 253 + "<b/>" * 2_500_000 +
+                                               "</a>" * 253 + ONE_STEP)),
         ("namespaces", lambda: ("<r " + bindings + "><body>" + "<a/>" * 1_000_000 + ONE_STEP +
                                 "</body></r>").encode("ascii")),
         ("growing_sizes", lambda: document("", "<d><frame_idx size='1000000'>" +
