@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "IntermediateFileParser/ExpansionMeter.h"
 #include "IntermediateFileParser/ReadError.h"
@@ -19,11 +20,13 @@ TReadFailure::TKind FailureKindOf(TDocumentInput::TKind kind) {
                                                  : TReadFailure::TKind::kResource;
 }
 
-// Opens a file for reading. What a document names is opened without
-// blocking, so that a FIFO or a device answers at once instead of waiting
-// for a writer; the caller refuses anything but a regular file before the
-// first read, and reads block again from there on.
-TFileDescriptor OpenForReading(const std::string& path, TDocumentInput::TKind kind) {
+// Opens a file for reading and checks what it is: never a directory, and a
+// regular file where one is required. What a document names is opened
+// without blocking, so that a FIFO or a device answers at once instead of
+// waiting for a writer; once it is known to be a regular file, reads block
+// as usual. `size` receives a regular file's size.
+TFileDescriptor OpenChecked(const std::string& path, TDocumentInput::TKind kind,
+                            std::optional<std::uint64_t>& size) {
   const bool names_resource = kind == TDocumentInput::TKind::kRegularFile;
   int fd;
   do {
@@ -32,7 +35,21 @@ TFileDescriptor OpenForReading(const std::string& path, TDocumentInput::TKind ki
   if (fd < 0) {
     throw TReadError(FailureKindOf(kind), "cannot open " + path + ": " + std::strerror(errno));
   }
-  return TFileDescriptor(fd);
+  TFileDescriptor file(fd);
+  struct stat info {};
+  if (::fstat(file.Get(), &info) != 0) {
+    throw TReadError(FailureKindOf(kind), "cannot examine " + path + ": " + std::strerror(errno));
+  }
+  if (S_ISDIR(info.st_mode)) throw TReadError(FailureKindOf(kind), path + " is a directory");
+  if (names_resource) {
+    if (!S_ISREG(info.st_mode)) {
+      throw TReadError(FailureKindOf(kind), path + " is not a regular file");
+    }
+    ::fcntl(file.Get(), F_SETFL, ::fcntl(file.Get(), F_GETFL) & ~O_NONBLOCK);
+  }
+  size.reset();
+  if (S_ISREG(info.st_mode)) size = static_cast<std::uint64_t>(info.st_size);
+  return file;
 }
 
 // The system id under which the parser knows a file: each byte of the path
@@ -64,8 +81,7 @@ XMLSize_t TFileStream::readBytes(XMLByte* const to_fill, const XMLSize_t max_to_
     got = ::read(file_.Get(), to_fill, max_to_read);
   } while (got < 0 && errno == EINTR);
   if (got < 0) {
-    throw TReadError(is_document_ ? TReadFailure::TKind::kInput : TReadFailure::TKind::kResource,
-                     std::string("cannot read: ") + std::strerror(errno));
+    throw TReadError(failure_, std::string("cannot read: ") + std::strerror(errno));
   }
   position_ += static_cast<XMLFilePos>(got);
   if (meter_ != nullptr) {
@@ -83,27 +99,16 @@ TDocumentInput::TDocumentInput(std::string path, TKind kind, TExpansionMeter* me
       kind_(kind),
       meter_(meter),
       use_(use),
-      file_(OpenForReading(path_, kind)) {
-  struct stat info {};
-  if (::fstat(file_.Get(), &info) != 0) {
-    throw TReadError(FailureKindOf(kind), "cannot examine " + path_ + ": " + std::strerror(errno));
-  }
-  if (S_ISDIR(info.st_mode)) throw TReadError(FailureKindOf(kind), path_ + " is a directory");
-  if (kind == TKind::kRegularFile) {
-    if (!S_ISREG(info.st_mode)) {
-      throw TReadError(FailureKindOf(kind), path_ + " is not a regular file");
-    }
-    // A regular file never makes a read wait; read it as usual from here on.
-    ::fcntl(file_.Get(), F_SETFL, ::fcntl(file_.Get(), F_GETFL) & ~O_NONBLOCK);
-  }
-  if (S_ISREG(info.st_mode)) size_ = static_cast<std::uint64_t>(info.st_size);
+      file_(OpenChecked(path_, kind, size_)) {
   setSystemId(SystemIdOf(path_).c_str());
 }
 
 xercesc::BinInputStream* TDocumentInput::makeStream() const {
-  TFileDescriptor file = file_.Get() >= 0 ? std::move(file_) : OpenForReading(path_, kind_);
+  // A stream asked for once more opens the file anew, with the same checks.
+  std::optional<std::uint64_t> size;
+  TFileDescriptor file = file_.Get() >= 0 ? std::move(file_) : OpenChecked(path_, kind_, size);
   // The parser adopts the stream and deletes it when it is done.
-  return std::make_unique<TFileStream>(std::move(file), kind_ == TKind::kAnyFile, meter_, use_)
+  return std::make_unique<TFileStream>(std::move(file), FailureKindOf(kind_), meter_, use_)
       .release();
 }
 

@@ -8,6 +8,8 @@
 #include <xercesc/sax/InputSource.hpp>
 #include <xercesc/util/BinInputStream.hpp>
 
+#include "IntermediateFileParser/ReadFailure.h"
+
 namespace ifp {
 
 class TExpansionMeter;
@@ -44,8 +46,10 @@ enum class TByteUse {
 // The bytes read are reported to the meter, if there is one.
 class TFileStream : public xercesc::BinInputStream {
  public:
-  TFileStream(TFileDescriptor file, bool is_document, TExpansionMeter* meter, TByteUse use) noexcept
-      : file_(std::move(file)), is_document_(is_document), meter_(meter), use_(use) {}
+  // A file that cannot be read ends the read with `failure`.
+  TFileStream(TFileDescriptor file, TReadFailure::TKind failure, TExpansionMeter* meter,
+              TByteUse use) noexcept
+      : file_(std::move(file)), failure_(failure), meter_(meter), use_(use) {}
 
   XMLFilePos curPos() const override { return position_; }
   // Throws TReadError when the file cannot be read.
@@ -54,7 +58,7 @@ class TFileStream : public xercesc::BinInputStream {
 
  private:
   TFileDescriptor file_;
-  const bool is_document_;
+  const TReadFailure::TKind failure_;
   TExpansionMeter* const meter_;
   const TByteUse use_;
   XMLFilePos position_ = 0;

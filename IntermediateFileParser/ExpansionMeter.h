@@ -47,7 +47,6 @@ class TExpansionMeter {
   // Throws TReadError when there have been too many entity references.
   void CheckReferences() const;
 
-  std::uint64_t Expanded() const noexcept { return expanded_; }
   std::uint64_t References() const noexcept { return references_; }
 
  private:

@@ -22,8 +22,6 @@ class TParserMemory final : public xercesc::MemoryManager {
   void* allocate(XMLSize_t size) override;
   void deallocate(void* p) override;
 
-  std::size_t InUse() const noexcept { return in_use_; }
-  std::size_t Budget() const noexcept { return budget_; }
   // Forgets what is in use: for a fresh parser after one that may have lost
   // blocks when its parse ran out of memory.
   void Forget() noexcept { in_use_ = 0; }

@@ -20,7 +20,6 @@ class TReadError : public std::runtime_error {
       : std::runtime_error(detail), kind_(TReadFailure::TKind::kLimit), limit_(limit) {}
 
   TReadFailure Failure() const { return {kind_, limit_, what()}; }
-  TReadFailure::TKind Kind() const noexcept { return kind_; }
 
  private:
   TReadFailure::TKind kind_;

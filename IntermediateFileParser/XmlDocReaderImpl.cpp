@@ -108,17 +108,17 @@ void TXmlDocReader::TImpl::startElement(const XMLCh* const /*uri*/, const XMLCh*
         TReadFailure::TLimit::kDepth,
         "elements nested deeper than " + std::to_string(TReadLimits::kMaxDepth) + " levels");
   }
-  std::uint64_t value_units = 0;
-  for (XMLSize_t i = 0; i < count; ++i) {
-    value_units += std::char_traits<char16_t>::length(attrs.getValue(i));
-  }
-  meter_.AddExpansion(value_units);
-
   TAttributes attributes;
   attributes.reserve(count);
   for (XMLSize_t i = 0; i < count; ++i) {
-    attributes.emplace_back(TTranscoder(attrs.getLocalName(i)).str(),
-                            TTranscoder(attrs.getValue(i)).str());
+    // Each value is counted before it is copied, so that one a default or an
+    // entity has blown up is refused before it costs anything more.
+    const XMLCh* const value = attrs.getValue(i);
+    const std::size_t length = std::char_traits<char16_t>::length(value);
+    meter_.AddExpansion(length);
+    std::string narrow_value;
+    platform::AppendAnsi(narrow_value, value, length);
+    attributes.emplace_back(TTranscoder(attrs.getLocalName(i)).str(), std::move(narrow_value));
   }
 
   ++reader_.depth;

@@ -1,5 +1,6 @@
 #include "converter/MorvConv.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdio>
 #include <new>
@@ -34,6 +35,14 @@ bool WriteFrameTable(std::FILE* file, const std::uint16_t* table, std::size_t co
   }
 }
 
+// Copies the first `count` values into `table`, each cut to the width of the
+// table's entries.
+template <class Entry>
+void CutInto(Entry* const table, const std::vector<int>& values, const std::uint32_t count) {
+  std::transform(values.begin(), values.begin() + count, table,
+                 [](const int value) { return static_cast<Entry>(value); });
+}
+
 }  // namespace
 
 bool MorvConv::Convert(const ifp::TMorvDocument& document) {
@@ -61,16 +70,10 @@ bool MorvConv::Convert(const ifp::TMorvDocument& document) {
     platform::TPrefaulter prefaulter;
     prefaulter.Populate(textures.get(), count);
     prefaulter.Populate(palettes.get(), count);
-    const int* const frame_values = data.frame_idx.data.data();
-    for (std::uint32_t i = 0; i < count; ++i)
-      frames[i] = static_cast<std::uint16_t>(frame_values[i]);
+    CutInto(frames.get(), data.frame_idx.data, count);
   }
-  const int* const texture_values = data.image_idx.data.data();
-  for (std::uint32_t i = 0; i < count; ++i)
-    textures[i] = static_cast<std::uint8_t>(texture_values[i]);
-  const int* const palette_values = data.palette_idx.data.data();
-  for (std::uint32_t i = 0; i < count; ++i)
-    palettes[i] = static_cast<std::uint8_t>(palette_values[i]);
+  CutInto(textures.get(), data.image_idx.data, count);
+  CutInto(palettes.get(), data.palette_idx.data, count);
 
   tbl_num = count;
   frame_tbl = std::move(frames);
