@@ -10,6 +10,12 @@
 # 37 shared objects, and loading and relocating those was most of its
 # start-up time.
 #
+# Built for Windows (CMAKE_SYSTEM_NAME Windows, cross-compiled with the
+# toolchain file cmake/toolchain-mingw64.cmake), the same source package is
+# built with the system's own transcoder instead of ICU: there is no ICU for
+# that target, and the converter's code page goes through the system too.
+# Everything is linked statically there as well, the C++ run-time included.
+#
 # MORV_SYSTEM_XERCES=ON links the distribution's shared library instead.
 # The benchmark build needs both: its anchor is a bare parse linked to the
 # distribution's library (XercesC::XercesC), its floor the same program
@@ -36,8 +42,18 @@ set(MORV_XERCES_LEAN_PREFIX "" CACHE PATH
     "Install prefix of a lean Xerces-C another build tree has built (empty: build it in this tree)")
 
 find_package(Threads REQUIRED)
-find_library(MORV_ICU_UC_STATIC NAMES libicuuc.a REQUIRED)
-find_library(MORV_ICU_DATA_STATIC NAMES libicudata.a REQUIRED)
+if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
+  set(_morv_xerces_transcoder windows)
+  # The stack protector's and the fortified functions' run-time: MinGW-w64
+  # keeps it in a library of its own.
+  set(_morv_xerces_link_libraries "Threads::Threads;ssp")
+else()
+  set(_morv_xerces_transcoder icu)
+  find_library(MORV_ICU_UC_STATIC NAMES libicuuc.a REQUIRED)
+  find_library(MORV_ICU_DATA_STATIC NAMES libicudata.a REQUIRED)
+  set(_morv_xerces_link_libraries
+      "${MORV_ICU_UC_STATIC};${MORV_ICU_DATA_STATIC};Threads::Threads;${CMAKE_DL_LIBS}")
+endif()
 
 if(MORV_XERCES_LEAN_PREFIX)
   set(_morv_xerces_prefix "${MORV_XERCES_LEAN_PREFIX}")
@@ -74,6 +90,10 @@ else()
     set(_morv_jobs 1)
   endif()
   set(_morv_xerces_prefix "${CMAKE_BINARY_DIR}/xerces-lean/install")
+  set(_morv_xerces_toolchain)
+  if(CMAKE_TOOLCHAIN_FILE)
+    set(_morv_xerces_toolchain "-DCMAKE_TOOLCHAIN_FILE=${CMAKE_TOOLCHAIN_FILE}")
+  endif()
   include(ExternalProject)
   ExternalProject_Add(xerces_lean
     SOURCE_DIR "${_morv_xerces_source}"
@@ -82,8 +102,10 @@ else()
     INSTALL_DIR "${_morv_xerces_prefix}"
     # The distribution configures with the ICU transcoder, in-memory
     # messages and without explicit SSE2; it differs in linking statically
-    # and in leaving out the network accessor.
+    # and in leaving out the network accessor. A cross build hands its
+    # toolchain on.
     CMAKE_ARGS
+      ${_morv_xerces_toolchain}
       -DCMAKE_BUILD_TYPE=Release
       # The distribution's optimisation and hardening: the parser reads
       # documents from anywhere.
@@ -94,7 +116,7 @@ else()
       -DCMAKE_INSTALL_LIBDIR=lib
       -DBUILD_SHARED_LIBS=OFF
       -Dnetwork:BOOL=OFF
-      -Dtranscoder=icu
+      -Dtranscoder=${_morv_xerces_transcoder}
       -Dmessage-loader=inmemory
       -Dsse2:BOOL=OFF
     BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target xerces-c --parallel ${_morv_jobs}
@@ -116,7 +138,7 @@ add_library(morv_xerces_lean STATIC IMPORTED)
 set_target_properties(morv_xerces_lean PROPERTIES
   IMPORTED_LOCATION "${_morv_xerces_prefix}/lib/libxerces-c.a"
   INTERFACE_INCLUDE_DIRECTORIES "${_morv_xerces_prefix}/include"
-  INTERFACE_LINK_LIBRARIES "${MORV_ICU_UC_STATIC};${MORV_ICU_DATA_STATIC};Threads::Threads;${CMAKE_DL_LIBS}")
+  INTERFACE_LINK_LIBRARIES "${_morv_xerces_link_libraries}")
 # The sanitizers' run-time libraries want the shared C++ run-time library
 # beside them, so that they see every allocation.
 if(NOT MORV_SANITIZE AND NOT MORV_BUILD_FUZZ)
