@@ -6,9 +6,6 @@ void TAnmDocReader::ReadAnmDataSize(ELE_anm_data<int>& list, const TAttributes& 
   for (const TAttribute& attribute : attributes) {
     if (attribute.first == "size") {
       list.size = ToInt(attribute);
-      if (ReserveDeclared(list.data, list.size)) {
-        PrepareFill(list.data.data(), list.data.capacity() * sizeof(int));
-      }
     }
   }
 }

@@ -14,9 +14,9 @@ class TAnmDocReader : public TXmlDocReader {
   TAnmDocReader() = default;
   ~TAnmDocReader() override = default;
 
-  // Each "size" attribute sets the list's declared count, stored as read;
-  // the first one that asks for room gives the list room for that many values
-  // (see ReserveDeclared). Values already in the list stay.
+  // Each "size" attribute sets the list's declared count, stored as read.
+  // Values already in the list stay. A list read through TTextUse::IntList
+  // gets room for its declared count when its text starts.
   void ReadAnmDataSize(ELE_anm_data<int>& list, const TAttributes& attributes) const;
 
   // True exactly when the value is "on": same bytes, case-sensitive.

@@ -63,7 +63,7 @@ void TMorvDocReader::OnText(const std::string& name, const std::string& text) {
 
 TXmlDocReader::TTextUse TMorvDocReader::BodyTextUse(const std::string& name) {
   // Same as OnText, read as the text arrives; no other body text is read.
-  if (ELE_anm_data<int>* list = IndexList(name)) return TTextUse::IntList(list->data, list->size);
+  if (ELE_anm_data<int>* list = IndexList(name)) return TTextUse::IntList(*list);
   return TTextUse::Drop();
 }
 

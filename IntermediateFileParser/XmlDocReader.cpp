@@ -8,16 +8,15 @@
 #include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/XMLException.hpp>
 
-#include "IntermediateFileParser/IntList.h"
-#include "IntermediateFileParser/ReadError.h"
-#include "IntermediateFileParser/Trace.h"
-#include "IntermediateFileParser/XmlDocReaderImpl.h"
+#include "IntermediateFileParser/internal/Trace.h"
+#include "IntermediateFileParser/internal/guards/ReadError.h"
+#include "IntermediateFileParser/internal/numbers/IntList.h"
+#include "IntermediateFileParser/internal/sax/XmlDocReaderImpl.h"
 #include "platform/CodePage.h"
-#include "platform/Memory.h"
 
 namespace ifp {
 
-TXmlDocReader::TTranscoder::TTranscoder(const char16_t* text) : buffer(platform::ToAnsi(text)) {}
+TXmlDocReader::TTranscoder::TTranscoder(const char16_t* text) : buffer(morv::os::ToAnsi(text)) {}
 
 TXmlDocReader::TXmlDocReader() : impl(std::make_unique<TImpl>(*this)) {}
 
@@ -25,7 +24,7 @@ TXmlDocReader::~TXmlDocReader() = default;
 
 bool TXmlDocReader::Read(TXmlDocument* doc, const char* path) {
   assert(doc != nullptr && path != nullptr);
-  Trace("start reading xml file (%s)\n", path);
+  internal::Trace("start reading xml file (%s)\n", path);
   depth = -1;
   in_head = true;
   current_name.clear();
@@ -35,7 +34,7 @@ bool TXmlDocReader::Read(TXmlDocument* doc, const char* path) {
   try {
     impl->Parse(path);
     return true;
-  } catch (const TReadError& e) {
+  } catch (const internal::TReadError& e) {
     failure = e.Failure();
   } catch (const xercesc::SAXParseException&) {
     failure = impl->ParseFailure();
@@ -53,27 +52,24 @@ bool TXmlDocReader::Read(TXmlDocument* doc, const char* path) {
     failure = {TKind::kOther, TReadFailure::TLimit::kNone, "unexpected exception"};
   }
   if (failure.kind == TKind::kNone) failure.kind = TKind::kOther;
-  Trace("%s\n", failure.Describe().c_str());
-  Trace("read failed! (%s)\n", path);
+  internal::Trace("%s\n", failure.Describe().c_str());
+  internal::Trace("read failed! (%s)\n", path);
   impl->Recover(failure.kind);
   return false;
 }
 
-int TXmlDocReader::ToInt(const TAttribute& attribute) { return ToInt32(attribute.second); }
+int TXmlDocReader::ToInt(const TAttribute& attribute) {
+  return internal::ToInt32(attribute.second);
+}
 
 void TXmlDocReader::ToIntList(std::vector<int>& values, const std::string& text,
                               std::int64_t expected) {
-  ifp::ToIntList(values, text, expected);
+  internal::ToIntList(values, text, expected);
 }
 
-std::size_t TXmlDocReader::ReservableCount(std::int32_t declared) const noexcept {
-  if (declared <= 0) return 0;
-  return std::min(static_cast<std::size_t>(declared), impl->ReserveLimit());
-}
-
-void TXmlDocReader::PrepareFill(void* storage, std::size_t bytes) const {
-  platform::AdviseSequentialFill(storage, bytes);
-  impl->PrefaultAhead(storage, bytes);
+std::size_t TXmlDocReader::DeclaredRoom(std::size_t capacity,
+                                        std::int32_t declared) const noexcept {
+  return capacity == 0 ? impl->RoomFor(declared) : 0;
 }
 
 TXmlDocReader::TTextUse TXmlDocReader::BodyTextUse(const std::string& /*name*/) {

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "IntermediateFileParser/AnmData.h"
 #include "IntermediateFileParser/ReadFailure.h"
 #include "IntermediateFileParser/ReadLimits.h"
 #include "IntermediateFileParser/XmlDocument.h"
@@ -29,6 +30,9 @@ namespace ifp {
 // A reader needs the XML platform (TXmlPlatform) for its whole life. The
 // parser and everything that guards it stay inside the reader.
 class TXmlDocReader {
+  // The parser's side, behind this header.
+  class TImpl;
+
  public:
   // One attribute of a start tag: its local name and its value.
   struct TAttribute : std::pair<std::string, std::string> {
@@ -76,27 +80,35 @@ class TXmlDocReader {
   bool Read(TXmlDocument* doc, const char* path);
 
   // What becomes of the text runs of a body element.
-  struct TTextUse {
-    enum class Kind { kDrop, kWhole, kIntList };
-    Kind kind = Kind::kWhole;
-    std::vector<int>* list = nullptr;  // kIntList: where the numbers go
-    std::int64_t expected = 0;         // kIntList: the count the list must end with
-
+  class TTextUse {
+   public:
     // No hook reads the text: it is not kept.
-    static TTextUse Drop() { return {Kind::kDrop, nullptr, 0}; }
+    static TTextUse Drop() noexcept { return TTextUse(Kind::kDrop, nullptr); }
     // Each run goes to OnText in one call.
-    static TTextUse Whole() { return {Kind::kWhole, nullptr, 0}; }
+    static TTextUse Whole() noexcept { return TTextUse(Kind::kWhole, nullptr); }
     // Each run is read into `list` as it arrives, exactly as OnText calling
-    // ToIntList(*list, run, expected) would, without holding the run.
-    static TTextUse IntList(std::vector<int>& list, std::int64_t expected) {
-      return {Kind::kIntList, &list, expected};
+    // ToIntList(list.data, run, list.size) would, without holding the run.
+    // A list with no room yet is first given room for its declared count
+    // (see ReserveDeclared). The reader keeps a reference to `list` until
+    // the element ends: the list must stay where it is until then.
+    static TTextUse IntList(ELE_anm_data<int>& list) noexcept {
+      return TTextUse(Kind::kIntList, &list);
     }
+
+   private:
+    friend class TImpl;
+    enum class Kind { kDrop, kWhole, kIntList };
+    TTextUse(Kind kind, ELE_anm_data<int>* list) noexcept : kind_(kind), list_(list) {}
+
+    Kind kind_;
+    ELE_anm_data<int>* list_;
   };
 
   // A start tag after the head region, root excluded; GetDepth() already
-  // counts the new element.
+  // counts the new element. The name and the attributes live for the call
+  // only: a reader copies what it keeps.
   virtual void OnElement(const std::string& name, const TAttributes& attributes) = 0;
-  // A text run after the head region.
+  // A text run after the head region; the text lives for the call only.
   virtual void OnText(const std::string& name, const std::string& text) = 0;
   // Asked after OnElement, for the element just started: what to do with its
   // text. Every run goes to OnText unless a reader says otherwise.
@@ -110,20 +122,15 @@ class TXmlDocReader {
   // True when the list was given room.
   template <class List>
   bool ReserveDeclared(List& list, std::int32_t declared) const {
-    const std::size_t room = list.capacity() == 0 ? ReservableCount(declared) : 0;
+    const std::size_t room = DeclaredRoom(list.capacity(), declared);
     if (room == 0) return false;
     list.reserve(room);
     return true;
   }
-  std::size_t ReservableCount(std::int32_t declared) const noexcept;
-  // A large list's storage, just reserved, is about to be filled from its
-  // start: it may be backed by huge pages, and its pages are faulted in on
-  // another thread a little ahead of the values as they arrive.
-  void PrepareFill(void* storage, std::size_t bytes) const;
 
  private:
-  class TImpl;
-
+  // The room ReserveDeclared gives a list of this capacity.
+  std::size_t DeclaredRoom(std::size_t capacity, std::int32_t declared) const noexcept;
   void OnHeadElement(const std::string& name, const TAttributes& attributes);
   // Takes the text over: a head text is kept whole, and may be large.
   void OnHeadText(const std::string& name, std::string&& text);

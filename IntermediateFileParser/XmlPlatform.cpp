@@ -5,8 +5,8 @@
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/XMLException.hpp>
 
-#include "IntermediateFileParser/ExpansionMeter.h"
-#include "IntermediateFileParser/FastDecoders.h"
+#include "IntermediateFileParser/internal/decoders/FastDecoders.h"
+#include "IntermediateFileParser/internal/guards/ExpansionMeter.h"
 #include "platform/CodePage.h"
 
 namespace ifp {
@@ -15,12 +15,12 @@ TXmlPlatform::TXmlPlatform() {
   try {
     xercesc::XMLPlatformUtils::Initialize();
   } catch (const xercesc::XMLException& e) {
-    throw std::runtime_error("XML platform error: " + platform::ToAnsi(e.getMessage()));
+    throw std::runtime_error("XML platform error: " + morv::os::ToAnsi(e.getMessage()));
   }
-  InstallEntityTextCounter();
+  internal::InstallEntityTextCounter();
   // Shift_JIS and UTF-8 documents decode through the fast decoders where the
   // parser's own decoders allow it; otherwise those decode them alone.
-  RegisterFastDecoders();
+  internal::RegisterFastDecoders();
 }
 
 TXmlPlatform::~TXmlPlatform() { xercesc::XMLPlatformUtils::Terminate(); }

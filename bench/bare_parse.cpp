@@ -13,7 +13,7 @@
 #include <xercesc/util/XMLException.hpp>
 
 #ifdef MORV_FAST_DECODER
-#include "IntermediateFileParser/FastDecoders.h"
+#include "IntermediateFileParser/internal/decoders/FastDecoders.h"
 #endif
 
 namespace {
@@ -35,7 +35,7 @@ int main(int argc, char* argv[]) {
   }
   xercesc::XMLPlatformUtils::Initialize();
 #ifdef MORV_FAST_DECODER
-  ifp::RegisterFastDecoders();
+  ifp::internal::RegisterFastDecoders();
 #endif
   int status = 0;
   {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "IntermediateFileParser/IntList.h"
+#include "IntermediateFileParser/internal/numbers/IntList.h"
 
 namespace {
 
@@ -53,8 +53,9 @@ const std::u16string& CachedText(TListKind kind) {
   return texts[kind];
 }
 
-void AppendInPieces(std::vector<int>& values, const std::u16string& text, ifp::TScanPath path) {
-  ifp::TIntListBuilder builder(values, kValues, path);
+void AppendInPieces(std::vector<int>& values, const std::u16string& text,
+                    ifp::internal::TScanPath path) {
+  ifp::internal::TIntListBuilder builder(values, kValues, path);
   for (std::size_t at = 0; at < text.size(); at += kPiece) {
     const std::size_t length = text.size() - at < kPiece ? text.size() - at : kPiece;
     builder.Append(text.data() + at, length);
@@ -79,16 +80,16 @@ void ReportPerUnit(benchmark::State& state, std::size_t units, std::size_t value
 }
 
 // The path the benchmark's argument names; false when it cannot be taken here.
-bool PathOf(benchmark::State& state, ifp::TScanPath& path) {
-  path = static_cast<ifp::TScanPath>(state.range(0));
-  if (ifp::CanTakeScanPath(path)) return true;
+bool PathOf(benchmark::State& state, ifp::internal::TScanPath& path) {
+  path = static_cast<ifp::internal::TScanPath>(state.range(0));
+  if (ifp::internal::CanTakeScanPath(path)) return true;
   state.SkipWithError("this processor cannot take the path");
   return false;
 }
 
 // One list, read into a list whose room is already reserved.
 void BM_List(benchmark::State& state, TListKind kind) {
-  ifp::TScanPath path;
+  ifp::internal::TScanPath path;
   if (!PathOf(state, path)) return;
   const std::u16string& text = CachedText(kind);
   std::vector<int> values;
@@ -104,7 +105,7 @@ void BM_List(benchmark::State& state, TListKind kind) {
 
 // The three lists of a document one after the other.
 void BM_Document(benchmark::State& state) {
-  ifp::TScanPath path;
+  ifp::internal::TScanPath path;
   if (!PathOf(state, path)) return;
   std::vector<int> lists[3];
   std::size_t units = 0;

@@ -12,7 +12,7 @@
 namespace morv {
 
 int RunConverter(int argc, char* argv[]) {
-  if (!platform::InitAppFramework()) {
+  if (!os::InitAppFramework()) {
     std::fputs(msg::kFrameworkInitFailed, stdout);
     return 1;
   }

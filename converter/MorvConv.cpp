@@ -12,6 +12,7 @@
 #include "platform/Memory.h"
 #include "platform/Prefaulter.h"
 
+namespace morv {
 namespace {
 
 // Writes `count` items of `item_size` bytes and answers whether all of them
@@ -59,15 +60,15 @@ bool MorvConv::Convert(const ifp::TMorvDocument& document) {
   std::unique_ptr<std::uint8_t[]> textures(new (std::nothrow) std::uint8_t[count]);
   std::unique_ptr<std::uint8_t[]> palettes(new (std::nothrow) std::uint8_t[count]);
   if (!frames || !textures || !palettes) return false;
-  platform::AdviseSequentialFill(frames.get(), sizeof(std::uint16_t) * count);
-  platform::AdviseSequentialFill(textures.get(), count);
-  platform::AdviseSequentialFill(palettes.get(), count);
+  os::AdviseSequentialFill(frames.get(), sizeof(std::uint16_t) * count);
+  os::AdviseSequentialFill(textures.get(), count);
+  os::AdviseSequentialFill(palettes.get(), count);
 
   // Values are cut to the width of their table, never clamped. One table
   // after the other: while the frame table is written, the pages of the
   // other two are faulted in beside it.
   {
-    platform::TPrefaulter prefaulter;
+    os::TPrefaulter prefaulter;
     prefaulter.Populate(textures.get(), count);
     prefaulter.Populate(palettes.get(), count);
     CutInto(frames.get(), data.frame_idx.data, count);
@@ -83,9 +84,9 @@ bool MorvConv::Convert(const ifp::TMorvDocument& document) {
 }
 
 bool MorvConv::Write(const char* path) const {
-  std::optional<morv::OutputFile> output = morv::OutputFile::Open(path);
+  std::optional<OutputFile> output = OutputFile::Open(path);
   if (!output) {
-    std::printf(morv::msg::kCannotCreateFile, path);
+    std::printf(msg::kCannotCreateFile, path);
     return false;
   }
   std::FILE* const file = output->Stream();
@@ -97,19 +98,19 @@ bool MorvConv::Write(const char* path) const {
       static_cast<std::uint8_t>(tbl_num), static_cast<std::uint8_t>(tbl_num >> 8),
       static_cast<std::uint8_t>(tbl_num >> 16), static_cast<std::uint8_t>(tbl_num >> 24)};
   if (!WriteItems(file, count_bytes, sizeof count_bytes, 1)) {
-    std::fputs(morv::msg::kWriteCountFailed, stdout);
+    std::fputs(msg::kWriteCountFailed, stdout);
     result = false;
   }
   if (!WriteFrameTable(file, frame_tbl.get(), tbl_num)) {
-    std::fputs(morv::msg::kWriteFrameTableFailed, stdout);
+    std::fputs(msg::kWriteFrameTableFailed, stdout);
     result = false;
   }
   if (!WriteItems(file, tex_tbl.get(), 1, tbl_num)) {
-    std::fputs(morv::msg::kWriteTextureTableFailed, stdout);
+    std::fputs(msg::kWriteTextureTableFailed, stdout);
     result = false;
   }
   if (!WriteItems(file, pltt_tbl.get(), 1, tbl_num)) {
-    std::fputs(morv::msg::kWritePaletteTableFailed, stdout);
+    std::fputs(msg::kWritePaletteTableFailed, stdout);
     result = false;
   }
 
@@ -125,3 +126,5 @@ void MorvConv::Release() noexcept {
   tex_tbl.reset();
   pltt_tbl.reset();
 }
+
+}  // namespace morv

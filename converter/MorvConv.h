@@ -6,6 +6,8 @@
 
 #include "IntermediateFileParser/MorvDocument.h"
 
+namespace morv {
+
 // Reduces a texture-pattern document to three parallel tables (frame number,
 // texture index and palette index of each pattern step) and writes them as
 // the texture-pattern table file:
@@ -27,13 +29,13 @@ class MorvConv {
 
   // Builds the tables from the document's index lists: frame_idx.size
   // entries, each value cut to its table's width (low 16 or 8 bits). Returns
-  // false, with the record left empty, when one of the three lists holds
+  // false, leaving the record as it was, when one of the three lists holds
   // fewer values than that count or the tables cannot be allocated.
   bool Convert(const ifp::TMorvDocument& document);
 
   // Writes the count and the three tables to the file at `path`, which holds
   // either the whole new table file afterwards or what it held before (see
-  // morv::OutputFile). Prints a message for a file that cannot be created
+  // OutputFile). Prints a message for a file that cannot be created
   // and one for each piece that is not written in full; returns true only
   // when every piece was written and the file was closed and put in place.
   bool Write(const char* path) const;
@@ -46,5 +48,7 @@ class MorvConv {
   std::unique_ptr<std::uint8_t[]> tex_tbl;
   std::unique_ptr<std::uint8_t[]> pltt_tbl;
 };
+
+}  // namespace morv
 
 #endif  // CONVERTER_MORVCONV_H

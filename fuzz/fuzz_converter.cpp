@@ -10,10 +10,10 @@
 #include <cstdint>
 #include <string>
 
-#include "IntermediateFileParser/DocumentInput.h"
 #include "IntermediateFileParser/MorvDocReader.h"
 #include "IntermediateFileParser/MorvDocument.h"
 #include "IntermediateFileParser/XmlPlatform.h"
+#include "IntermediateFileParser/internal/sax/DocumentInput.h"
 #include "converter/MorvConv.h"
 
 namespace {
@@ -35,7 +35,7 @@ class MemoryFile {
   }
 
  private:
-  ifp::TFileDescriptor file_;
+  ifp::internal::TFileDescriptor file_;
 };
 
 }  // namespace
@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   MemoryFile input;
   if (!input.ok() || !input.Fill(data, size)) return 0;
-  MorvConv conv;
+  morv::MorvConv conv;
   bool converted = false;
   {
     ifp::TMorvDocReader reader;

@@ -1,12 +1,12 @@
-#ifndef PLATFORM_APPFRAMEWORK_H
-#define PLATFORM_APPFRAMEWORK_H
+#ifndef MORV_OS_APPFRAMEWORK_H
+#define MORV_OS_APPFRAMEWORK_H
 
-namespace platform {
+namespace morv::os {
 
 // Brings up the application framework the converter runs in. Returns false
 // when the framework is not ready; the driver then reports it and stops.
 bool InitAppFramework() noexcept;
 
-}  // namespace platform
+}  // namespace morv::os
 
-#endif  // PLATFORM_APPFRAMEWORK_H
+#endif  // MORV_OS_APPFRAMEWORK_H

@@ -1,10 +1,10 @@
-#ifndef PLATFORM_CODEPAGE_H
-#define PLATFORM_CODEPAGE_H
+#ifndef MORV_OS_CODEPAGE_H
+#define MORV_OS_CODEPAGE_H
 
 #include <cstddef>
 #include <string>
 
-namespace platform {
+namespace morv::os {
 
 // The narrow ("ANSI") code page of the tool chain is CP932: Shift_JIS with
 // the Windows extensions. Names, values and texts from the XML parser are
@@ -18,6 +18,6 @@ void AppendAnsi(std::string& out, const char16_t* text, std::size_t length);
 // The CP932 form of a NUL-terminated UTF-16 string; empty for null.
 std::string ToAnsi(const char16_t* text);
 
-}  // namespace platform
+}  // namespace morv::os
 
-#endif  // PLATFORM_CODEPAGE_H
+#endif  // MORV_OS_CODEPAGE_H

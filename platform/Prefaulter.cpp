@@ -1,38 +1,15 @@
 #include "platform/Prefaulter.h"
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <system_error>
 
-namespace platform {
+#include "platform/Memory.h"
+
+namespace morv::os {
 namespace {
 
 // Pages are faulted in a huge page at a time, between looks at the queue.
 constexpr std::uintptr_t kStep = std::uintptr_t{2} << 20;
-
-// Faults in the whole pages of [first, last); false when the system cannot.
-bool PopulatePages(std::uintptr_t first, std::uintptr_t last) noexcept {
-#ifdef MADV_POPULATE_WRITE
-  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
-  first = (first + page - 1) & ~(page - 1);
-  last &= ~(page - 1);
-  if (last <= first) return true;
-  if (::madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE) == 0) {
-    return true;
-  }
-  // Only a kernel that does not know the advice ends the prefaulting; any
-  // other error (a range no longer mapped, memory running short) leaves the
-  // pages to the writes.
-  return errno != EINVAL;
-#else
-  (void)first;
-  (void)last;
-  return false;
-#endif
-}
 
 }  // namespace
 
@@ -131,4 +108,4 @@ void TPrefaulter::Run() {
   }
 }
 
-}  // namespace platform
+}  // namespace morv::os

@@ -1,5 +1,5 @@
-#ifndef PLATFORM_PREFAULTER_H
-#define PLATFORM_PREFAULTER_H
+#ifndef MORV_OS_PREFAULTER_H
+#define MORV_OS_PREFAULTER_H
 
 #include <condition_variable>
 #include <cstddef>
@@ -8,7 +8,7 @@
 #include <mutex>
 #include <thread>
 
-namespace platform {
+namespace morv::os {
 
 // Faults in the pages of large buffers on a thread of its own, so that the
 // system's clearing of fresh pages runs beside the work that fills them
@@ -69,6 +69,6 @@ class TPrefaulter {
   std::thread thread_;
 };
 
-}  // namespace platform
+}  // namespace morv::os
 
-#endif  // PLATFORM_PREFAULTER_H
+#endif  // MORV_OS_PREFAULTER_H

@@ -31,11 +31,11 @@ TEST(CodePageTest, NarrowsToCp932WithQuestionMarksForWhatItLacks) {
   };
   for (const NarrowCase& c : cases) {
     std::string out = "keep:";
-    platform::AppendAnsi(out, c.text.data(), c.text.size());
+    morv::os::AppendAnsi(out, c.text.data(), c.text.size());
     EXPECT_EQ(out, "keep:" + c.expected);
-    EXPECT_EQ(platform::ToAnsi(c.text.c_str()), c.expected);
+    EXPECT_EQ(morv::os::ToAnsi(c.text.c_str()), c.expected);
   }
-  EXPECT_EQ(platform::ToAnsi(nullptr), "");
+  EXPECT_EQ(morv::os::ToAnsi(nullptr), "");
 }
 
 }  // namespace

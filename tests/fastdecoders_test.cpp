@@ -3,7 +3,7 @@
 // and bytes eaten (or the same error), wherever the input is cut and however
 // little room the output has.
 
-#include "IntermediateFileParser/FastDecoders.h"
+#include "IntermediateFileParser/internal/decoders/FastDecoders.h"
 
 #include <gtest/gtest.h>
 #include <unicode/ucnv.h>
@@ -20,11 +20,11 @@
 #include <xercesc/util/XMLException.hpp>
 #include <xercesc/util/XMLUTF8Transcoder.hpp>
 
-#include "IntermediateFileParser/PlainByteDecoder.h"
-#include "IntermediateFileParser/RecognizerMappings.h"
+#include "IntermediateFileParser/internal/decoders/PlainByteDecoder.h"
+#include "IntermediateFileParser/internal/decoders/RecognizerMappings.h"
 #include "TestSupport.h"
 
-namespace ifp {
+namespace ifp::internal {
 namespace {
 
 using xercesc::XMLTranscoder;
@@ -336,4 +336,4 @@ TEST_F(FastDecodersTest, RegisteredUnderTheNamesOfTheSameConverterOnly) {
 }
 
 }  // namespace
-}  // namespace ifp
+}  // namespace ifp::internal

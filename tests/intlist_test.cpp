@@ -1,7 +1,7 @@
 // Decimal numbers and integer lists: strtol's rule in base 10, clamped to 32
 // bits, with tokens cut at tab, line feed and blank only.
 
-#include "IntermediateFileParser/IntList.h"
+#include "IntermediateFileParser/internal/numbers/IntList.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "IntermediateFileParser/ReadError.h"
+#include "IntermediateFileParser/internal/guards/ReadError.h"
 
-namespace ifp {
+namespace ifp::internal {
 namespace {
 
 constexpr TScanPath kAllPaths[] = {TScanPath::kPortable, TScanPath::kSse2, TScanPath::kAvx2};
@@ -312,4 +312,4 @@ TEST(IntListBuilderTest, EveryPathReadsRandomRunsAsTheCharacterRuleDoes) {
 }
 
 }  // namespace
-}  // namespace ifp
+}  // namespace ifp::internal

@@ -60,7 +60,7 @@ TEST(ConvertTest, CutsValuesToTheirTableWidthAndNeedsFullLists) {
     SCOPED_TRACE(c.what);
     ifp::TMorvDocument doc;
     Fill(doc, c.size, c.frames, c.textures, c.palettes);
-    MorvConv conv;
+    morv::MorvConv conv;
     ASSERT_EQ(conv.Convert(doc), c.converts);
     if (!c.converts) {
       // Nothing was allocated: the record is still empty.
@@ -80,7 +80,7 @@ TEST(ConvertTest, CutsValuesToTheirTableWidthAndNeedsFullLists) {
 }
 
 TEST(ConvertTest, TablesAreCopiesThatOutliveTheDocument) {
-  MorvConv conv;
+  morv::MorvConv conv;
   {
     ifp::TMorvDocument doc;
     Fill(doc, 2, {10, 20}, {1, 2}, {3, 4});
@@ -122,7 +122,7 @@ class WriteTest : public ::testing::Test {
              std::vector<int> palettes) {
     ifp::TMorvDocument doc;
     Fill(doc, static_cast<int>(frames.size()), frames, textures, palettes);
-    MorvConv conv;
+    morv::MorvConv conv;
     EXPECT_TRUE(conv.Convert(doc));
     ::testing::internal::CaptureStdout();
     const bool result = conv.Write(path.c_str());

@@ -73,7 +73,7 @@ TEST(PrefaulterTest, WhatTheOwnerWritesStaysAndNoThreadOutlivesIt) {
   ASSERT_NE(followed.Data(), MAP_FAILED);
   ASSERT_NE(whole.Data(), MAP_FAILED);
   {
-    platform::TPrefaulter prefaulter;
+    morv::os::TPrefaulter prefaulter;
     prefaulter.Populate(whole.Data(), std::size_t{16} << 20);
     prefaulter.Follow(followed.Data(), std::size_t{64} << 20);
     // Only the first half is filled, in steps, as values would arrive.
@@ -99,7 +99,7 @@ TEST(PrefaulterTest, WhatTheOwnerWritesStaysAndNoThreadOutlivesIt) {
 TEST(PrefaulterTest, GoingAtOnceOrFreeingABufferEarlyIsHarmless) {
   const std::size_t threads_before = SettledThreadCount();
   for (int round = 0; round < 20; ++round) {
-    platform::TPrefaulter prefaulter;
+    morv::os::TPrefaulter prefaulter;
     auto early = std::make_unique<Mapping>(std::size_t{32} << 20);
     prefaulter.Follow(early->Data(), std::size_t{32} << 20);
     prefaulter.Populate(early->Data(), std::size_t{32} << 20);

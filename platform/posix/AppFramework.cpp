@@ -3,7 +3,7 @@
 #include <malloc.h>
 #include <signal.h>
 
-namespace platform {
+namespace morv::os {
 
 // A console process on Linux needs no framework of its own: there is no
 // module handle, message loop or resource table to set up, so start-up
@@ -23,4 +23,4 @@ bool InitAppFramework() noexcept {
   return true;
 }
 
-}  // namespace platform
+}  // namespace morv::os

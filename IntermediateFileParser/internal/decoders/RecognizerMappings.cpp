@@ -1,8 +1,8 @@
-#include "IntermediateFileParser/RecognizerMappings.h"
+#include "IntermediateFileParser/internal/decoders/RecognizerMappings.h"
 
 #include <xercesc/util/TransService.hpp>
 
-namespace ifp {
+namespace ifp::internal {
 namespace {
 
 // The table is a protected member of the transcoding service, within reach
@@ -32,4 +32,4 @@ bool SetRecognizerMapping(xercesc::XMLRecognizer::Encodings encoding,
   return true;
 }
 
-}  // namespace ifp
+}  // namespace ifp::internal

@@ -1,12 +1,12 @@
-#ifndef IFP_EXPANSIONMETER_H
-#define IFP_EXPANSIONMETER_H
+#ifndef IFP_INTERNAL_GUARDS_EXPANSIONMETER_H
+#define IFP_INTERNAL_GUARDS_EXPANSIONMETER_H
 
 #include <cstdint>
 #include <optional>
 
 #include "IntermediateFileParser/ReadLimits.h"
 
-namespace ifp {
+namespace ifp::internal {
 
 // Measures, during one read, how much a document makes the parser produce
 // beyond its own bytes: the text of every internal entity each time it is
@@ -80,6 +80,6 @@ class TActiveExpansionMeter {
 // Needs XMLPlatformUtils::Initialize; does nothing when it is already there.
 void InstallEntityTextCounter();
 
-}  // namespace ifp
+}  // namespace ifp::internal
 
-#endif  // IFP_EXPANSIONMETER_H
+#endif  // IFP_INTERNAL_GUARDS_EXPANSIONMETER_H

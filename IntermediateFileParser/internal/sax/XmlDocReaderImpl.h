@@ -1,5 +1,5 @@
-#ifndef IFP_XMLDOCREADERIMPL_H
-#define IFP_XMLDOCREADERIMPL_H
+#ifndef IFP_INTERNAL_SAX_XMLDOCREADERIMPL_H
+#define IFP_INTERNAL_SAX_XMLDOCREADERIMPL_H
 
 #include <cstddef>
 #include <memory>
@@ -9,11 +9,11 @@
 #include <xercesc/sax2/DefaultHandler.hpp>
 #include <xercesc/util/SecurityManager.hpp>
 
-#include "IntermediateFileParser/ExpansionMeter.h"
-#include "IntermediateFileParser/IntList.h"
-#include "IntermediateFileParser/LocalEntityResolver.h"
-#include "IntermediateFileParser/ParserMemory.h"
 #include "IntermediateFileParser/XmlDocReader.h"
+#include "IntermediateFileParser/internal/guards/ExpansionMeter.h"
+#include "IntermediateFileParser/internal/guards/LocalEntityResolver.h"
+#include "IntermediateFileParser/internal/guards/ParserMemory.h"
+#include "IntermediateFileParser/internal/numbers/IntList.h"
 #include "platform/Prefaulter.h"
 
 namespace ifp {
@@ -36,13 +36,9 @@ class TXmlDocReader::TImpl final : public xercesc::DefaultHandler {
   void Recover(TReadFailure::TKind kind);
   // The report of the parser's error handler that ended the last parse.
   const TReadFailure& ParseFailure() const noexcept { return parse_failure_; }
-  // The most entries a declared count reserves in the read under way.
-  std::size_t ReserveLimit() const noexcept { return reserve_limit_; }
-  // Faults in the pages of a list's storage ahead of its values, for the
-  // rest of the read under way.
-  void PrefaultAhead(void* storage, std::size_t bytes) const {
-    if (prefaulter_ != nullptr) prefaulter_->Follow(storage, bytes);
-  }
+  // The entries a declared count reserves in the read under way: none for a
+  // negative count, never more than the document can hold.
+  std::size_t RoomFor(std::int32_t declared) const noexcept;
 
   // SAX2 callbacks; only the parser calls them, during Parse.
   void startElement(const XMLCh* const uri, const XMLCh* const localname, const XMLCh* const qname,
@@ -59,23 +55,24 @@ class TXmlDocReader::TImpl final : public xercesc::DefaultHandler {
  private:
   void CreateParser();
   void StartTextRun();
+  void StartListRun();
   void EndTextRun();
   [[noreturn]] void Fail(const char* kind, const xercesc::SAXParseException& exc);
 
   TXmlDocReader& reader_;
 
   // Outlive the parser, which refers to all of them.
-  TParserMemory memory_;
+  internal::TParserMemory memory_;
   xercesc::SecurityManager security_manager_;
-  TExpansionMeter meter_;
-  TLocalEntityResolver entity_resolver_;
+  internal::TExpansionMeter meter_;
+  internal::TLocalEntityResolver entity_resolver_;
   std::unique_ptr<xercesc::SAX2XMLReaderImpl> parser_;
 
   // The text run of the current element.
   TTextUse text_use_ = TTextUse::Drop();
   bool text_started_ = false;
   std::string text_run_;
-  std::optional<TIntListBuilder> list_run_;
+  std::optional<internal::TIntListBuilder> list_run_;
 
   // Namespace bindings: in scope, and declared by the start tag under way.
   int bindings_in_scope_ = 0;
@@ -83,10 +80,10 @@ class TXmlDocReader::TImpl final : public xercesc::DefaultHandler {
 
   std::size_t reserve_limit_ = 0;
   // The prefaulter of the read under way; none outside a read.
-  platform::TPrefaulter* prefaulter_ = nullptr;
+  morv::os::TPrefaulter* prefaulter_ = nullptr;
   TReadFailure parse_failure_;
 };
 
 }  // namespace ifp
 
-#endif  // IFP_XMLDOCREADERIMPL_H
+#endif  // IFP_INTERNAL_SAX_XMLDOCREADERIMPL_H

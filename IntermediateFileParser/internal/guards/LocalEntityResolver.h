@@ -1,11 +1,11 @@
-#ifndef IFP_LOCALENTITYRESOLVER_H
-#define IFP_LOCALENTITYRESOLVER_H
+#ifndef IFP_INTERNAL_GUARDS_LOCALENTITYRESOLVER_H
+#define IFP_INTERNAL_GUARDS_LOCALENTITYRESOLVER_H
 
 #include <set>
 #include <string>
 #include <xercesc/util/XMLEntityResolver.hpp>
 
-namespace ifp {
+namespace ifp::internal {
 
 class TExpansionMeter;
 
@@ -33,6 +33,6 @@ class TLocalEntityResolver : public xercesc::XMLEntityResolver {
   std::set<std::string> read_;
 };
 
-}  // namespace ifp
+}  // namespace ifp::internal
 
-#endif  // IFP_LOCALENTITYRESOLVER_H
+#endif  // IFP_INTERNAL_GUARDS_LOCALENTITYRESOLVER_H

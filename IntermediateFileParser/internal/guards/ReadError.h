@@ -1,12 +1,12 @@
-#ifndef IFP_READERROR_H
-#define IFP_READERROR_H
+#ifndef IFP_INTERNAL_GUARDS_READERROR_H
+#define IFP_INTERNAL_GUARDS_READERROR_H
 
 #include <stdexcept>
 #include <string>
 
 #include "IntermediateFileParser/ReadFailure.h"
 
-namespace ifp {
+namespace ifp::internal {
 
 // Ends a read from inside the parse: a count check that failed, an input that
 // cannot be opened or read, an external resource that is refused, a limit a
@@ -26,6 +26,6 @@ class TReadError : public std::runtime_error {
   TReadFailure::TLimit limit_ = TReadFailure::TLimit::kNone;
 };
 
-}  // namespace ifp
+}  // namespace ifp::internal
 
-#endif  // IFP_READERROR_H
+#endif  // IFP_INTERNAL_GUARDS_READERROR_H

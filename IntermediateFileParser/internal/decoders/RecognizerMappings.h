@@ -1,11 +1,11 @@
-#ifndef IFP_RECOGNIZERMAPPINGS_H
-#define IFP_RECOGNIZERMAPPINGS_H
+#ifndef IFP_INTERNAL_DECODERS_RECOGNIZERMAPPINGS_H
+#define IFP_INTERNAL_DECODERS_RECOGNIZERMAPPINGS_H
 
 #include <memory>
 #include <xercesc/framework/XMLRecognizer.hpp>
 #include <xercesc/util/TransENameMap.hpp>
 
-namespace ifp {
+namespace ifp::internal {
 
 // Xerces-C makes the decoders of the encodings it recognises by itself (the
 // UTF-8 of a document, declared or not; its own UTF-16 for the text of
@@ -21,6 +21,6 @@ xercesc::ENameMap* RecognizerMapping(xercesc::XMLRecognizer::Encodings encoding)
 bool SetRecognizerMapping(xercesc::XMLRecognizer::Encodings encoding,
                           std::unique_ptr<xercesc::ENameMap> mapping);
 
-}  // namespace ifp
+}  // namespace ifp::internal
 
-#endif  // IFP_RECOGNIZERMAPPINGS_H
+#endif  // IFP_INTERNAL_DECODERS_RECOGNIZERMAPPINGS_H

@@ -1,14 +1,14 @@
-#ifndef IFP_INTLIST_H
-#define IFP_INTLIST_H
+#ifndef IFP_INTERNAL_NUMBERS_INTLIST_H
+#define IFP_INTERNAL_NUMBERS_INTLIST_H
 
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 #include <vector>
 
-#include "IntermediateFileParser/PlainTokenScan.h"
+#include "IntermediateFileParser/internal/numbers/PlainTokenScan.h"
 
-namespace ifp {
+namespace ifp::internal {
 
 // Reads one decimal number by the rule of strtol in base 10, clamped to the
 // signed 32-bit range: leading white space (blank, \t, \n, \v, \f, \r) is
@@ -113,6 +113,6 @@ class TIntListBuilder {
 // TReadError otherwise.
 void ToIntList(std::vector<int>& values, std::string_view text, std::int64_t expected);
 
-}  // namespace ifp
+}  // namespace ifp::internal
 
-#endif  // IFP_INTLIST_H
+#endif  // IFP_INTERNAL_NUMBERS_INTLIST_H

@@ -5,7 +5,7 @@
 #include <bit>
 #include <cerrno>
 
-namespace platform {
+namespace morv::os {
 namespace {
 
 constexpr char kDefaultChar = '?';
@@ -93,4 +93,4 @@ std::string ToAnsi(const char16_t* text) {
   return out;
 }
 
-}  // namespace platform
+}  // namespace morv::os

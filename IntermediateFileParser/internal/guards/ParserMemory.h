@@ -1,10 +1,10 @@
-#ifndef IFP_PARSERMEMORY_H
-#define IFP_PARSERMEMORY_H
+#ifndef IFP_INTERNAL_GUARDS_PARSERMEMORY_H
+#define IFP_INTERNAL_GUARDS_PARSERMEMORY_H
 
 #include <cstddef>
 #include <xercesc/framework/MemoryManager.hpp>
 
-namespace ifp {
+namespace ifp::internal {
 
 // The memory manager of a reader's parser: every buffer, pool and entity
 // reader the parser allocates comes from here. Live memory is kept within a
@@ -31,6 +31,6 @@ class TParserMemory final : public xercesc::MemoryManager {
   std::size_t in_use_ = 0;
 };
 
-}  // namespace ifp
+}  // namespace ifp::internal
 
-#endif  // IFP_PARSERMEMORY_H
+#endif  // IFP_INTERNAL_GUARDS_PARSERMEMORY_H

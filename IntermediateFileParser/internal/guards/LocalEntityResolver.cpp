@@ -1,14 +1,14 @@
-#include "IntermediateFileParser/LocalEntityResolver.h"
+#include "IntermediateFileParser/internal/guards/LocalEntityResolver.h"
 
 #include <memory>
 #include <string>
 #include <xercesc/util/XMLResourceIdentifier.hpp>
 
-#include "IntermediateFileParser/DocumentInput.h"
-#include "IntermediateFileParser/ExpansionMeter.h"
-#include "IntermediateFileParser/ReadError.h"
+#include "IntermediateFileParser/internal/guards/ExpansionMeter.h"
+#include "IntermediateFileParser/internal/guards/ReadError.h"
+#include "IntermediateFileParser/internal/sax/DocumentInput.h"
 
-namespace ifp {
+namespace ifp::internal {
 namespace {
 
 // UTF-8, the file-name encoding of the system, for a system id written in the
@@ -118,4 +118,4 @@ xercesc::InputSource* TLocalEntityResolver::resolveEntity(
       .release();
 }
 
-}  // namespace ifp
+}  // namespace ifp::internal

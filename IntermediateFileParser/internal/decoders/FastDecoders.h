@@ -1,7 +1,7 @@
-#ifndef IFP_FASTDECODERS_H
-#define IFP_FASTDECODERS_H
+#ifndef IFP_INTERNAL_DECODERS_FASTDECODERS_H
+#define IFP_INTERNAL_DECODERS_FASTDECODERS_H
 
-namespace ifp {
+namespace ifp::internal {
 
 // Makes the XML parser decode Shift_JIS and UTF-8 documents through
 // TPlainByteDecoder in front of its own decoders: RegisterSjisDecoder and
@@ -28,6 +28,6 @@ bool RegisterSjisDecoder();
 // platform is initialised; calling again is harmless. True when installed.
 bool InstallUtf8Decoder();
 
-}  // namespace ifp
+}  // namespace ifp::internal
 
-#endif  // IFP_FASTDECODERS_H
+#endif  // IFP_INTERNAL_DECODERS_FASTDECODERS_H

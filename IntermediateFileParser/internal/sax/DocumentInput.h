@@ -1,5 +1,5 @@
-#ifndef IFP_DOCUMENTINPUT_H
-#define IFP_DOCUMENTINPUT_H
+#ifndef IFP_INTERNAL_SAX_DOCUMENTINPUT_H
+#define IFP_INTERNAL_SAX_DOCUMENTINPUT_H
 
 #include <cstdint>
 #include <optional>
@@ -10,7 +10,7 @@
 
 #include "IntermediateFileParser/ReadFailure.h"
 
-namespace ifp {
+namespace ifp::internal {
 
 class TExpansionMeter;
 
@@ -103,6 +103,6 @@ class TDocumentInput : public xercesc::InputSource {
   mutable TFileDescriptor file_;
 };
 
-}  // namespace ifp
+}  // namespace ifp::internal
 
-#endif  // IFP_DOCUMENTINPUT_H
+#endif  // IFP_INTERNAL_SAX_DOCUMENTINPUT_H

@@ -1,9 +1,9 @@
-#ifndef IFP_PLAINTOKENSCAN_H
-#define IFP_PLAINTOKENSCAN_H
+#ifndef IFP_INTERNAL_NUMBERS_PLAINTOKENSCAN_H
+#define IFP_INTERNAL_NUMBERS_PLAINTOKENSCAN_H
 
 #include <cstddef>
 
-namespace ifp {
+namespace ifp::internal {
 
 // The ways a number list's UTF-16 text can be classified, a block of units at
 // a time. Every way gives exactly the same results; they differ in speed and
@@ -36,6 +36,6 @@ struct TPlainTokens {
 TPlainTokens ScanPlainTokens(TScanPath path, const char16_t* text, const char16_t* end, int* out,
                              std::size_t capacity);
 
-}  // namespace ifp
+}  // namespace ifp::internal
 
-#endif  // IFP_PLAINTOKENSCAN_H
+#endif  // IFP_INTERNAL_NUMBERS_PLAINTOKENSCAN_H

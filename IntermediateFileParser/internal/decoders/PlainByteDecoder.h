@@ -1,5 +1,5 @@
-#ifndef IFP_PLAINBYTEDECODER_H
-#define IFP_PLAINBYTEDECODER_H
+#ifndef IFP_INTERNAL_DECODERS_PLAINBYTEDECODER_H
+#define IFP_INTERNAL_DECODERS_PLAINBYTEDECODER_H
 
 #include <array>
 #include <cstddef>
@@ -9,7 +9,7 @@
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/TransService.hpp>
 
-namespace ifp {
+namespace ifp::internal {
 
 // A decoder in front of one of the parser's own (its delegate), for the
 // encodings of this tool chain's documents: Shift_JIS and UTF-8. Documents
@@ -93,6 +93,6 @@ class TPlainByteDecoder final : public xercesc::XMLTranscoder {
   std::size_t trail_bytes_;
 };
 
-}  // namespace ifp
+}  // namespace ifp::internal
 
-#endif  // IFP_PLAINBYTEDECODER_H
+#endif  // IFP_INTERNAL_DECODERS_PLAINBYTEDECODER_H

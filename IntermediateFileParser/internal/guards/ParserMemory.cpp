@@ -1,4 +1,4 @@
-#include "IntermediateFileParser/ParserMemory.h"
+#include "IntermediateFileParser/internal/guards/ParserMemory.h"
 
 #include <malloc.h>
 
@@ -6,7 +6,7 @@
 #include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 
-namespace ifp {
+namespace ifp::internal {
 
 // Exceptions may outlive the parser, so their text comes from the library's
 // own manager.
@@ -29,4 +29,4 @@ void TParserMemory::deallocate(void* p) {
   ::operator delete(p);
 }
 
-}  // namespace ifp
+}  // namespace ifp::internal

@@ -1,4 +1,4 @@
-#include "IntermediateFileParser/PlainTokenScan.h"
+#include "IntermediateFileParser/internal/numbers/PlainTokenScan.h"
 
 #include <algorithm>
 #include <bit>
@@ -10,7 +10,7 @@
 #include <immintrin.h>
 #endif
 
-namespace ifp {
+namespace ifp::internal {
 namespace {
 
 // Text is read a stage of up to 1024 units at a time: first every chunk of
@@ -454,4 +454,4 @@ TPlainTokens ScanPlainTokens(const TScanPath path, const char16_t* const text,
   }
 }
 
-}  // namespace ifp
+}  // namespace ifp::internal

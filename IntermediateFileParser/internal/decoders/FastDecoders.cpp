@@ -1,4 +1,4 @@
-#include "IntermediateFileParser/FastDecoders.h"
+#include "IntermediateFileParser/internal/decoders/FastDecoders.h"
 
 #include <unicode/ucnv.h>
 
@@ -13,10 +13,10 @@
 #include <xercesc/util/XMLUTF8Transcoder.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
-#include "IntermediateFileParser/PlainByteDecoder.h"
-#include "IntermediateFileParser/RecognizerMappings.h"
+#include "IntermediateFileParser/internal/decoders/PlainByteDecoder.h"
+#include "IntermediateFileParser/internal/decoders/RecognizerMappings.h"
 
-namespace ifp {
+namespace ifp::internal {
 namespace {
 
 // The id of the transcoding service built on ICU.
@@ -160,4 +160,4 @@ bool RegisterSjisDecoder() {
   return registered;
 }
 
-}  // namespace ifp
+}  // namespace ifp::internal

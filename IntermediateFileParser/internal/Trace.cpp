@@ -1,11 +1,11 @@
-#include "IntermediateFileParser/Trace.h"
+#include "IntermediateFileParser/internal/Trace.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-namespace ifp {
+namespace ifp::internal {
 
 void Trace(const char* format, ...) {
   const char* const setting = std::getenv("MORV_CONV_TRACE");
@@ -16,4 +16,4 @@ void Trace(const char* format, ...) {
   va_end(args);
 }
 
-}  // namespace ifp
+}  // namespace ifp::internal

@@ -1,4 +1,4 @@
-#include "IntermediateFileParser/PlainByteDecoder.h"
+#include "IntermediateFileParser/internal/decoders/PlainByteDecoder.h"
 
 #include <algorithm>
 #include <bit>
@@ -11,7 +11,7 @@
 #include <emmintrin.h>
 #endif
 
-namespace ifp {
+namespace ifp::internal {
 namespace {
 
 // Room for what one byte may decode to, and the block size of the
@@ -178,4 +178,4 @@ bool TPlainByteDecoder::canTranscodeTo(unsigned int to_check) {
   return delegate_->canTranscodeTo(to_check);
 }
 
-}  // namespace ifp
+}  // namespace ifp::internal

@@ -1,4 +1,4 @@
-#include "IntermediateFileParser/XmlDocReaderImpl.h"
+#include "IntermediateFileParser/internal/sax/XmlDocReaderImpl.h"
 
 #include <algorithm>
 #include <string>
@@ -7,12 +7,16 @@
 #include <xercesc/sax2/Attributes.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
-#include "IntermediateFileParser/DocumentInput.h"
-#include "IntermediateFileParser/ReadError.h"
+#include "IntermediateFileParser/internal/guards/ReadError.h"
+#include "IntermediateFileParser/internal/sax/DocumentInput.h"
 #include "platform/CodePage.h"
+#include "platform/Memory.h"
 
 namespace ifp {
 namespace {
+
+using internal::TDocumentInput;
+using internal::TReadError;
 
 // Reservations for a document whose size is unknown (a pipe, a device).
 constexpr std::size_t kReserveLimitOfStream = std::size_t{1} << 16;
@@ -29,7 +33,7 @@ std::size_t ReserveLimitOf(const TDocumentInput& input) {
 
 TXmlDocReader::TImpl::TImpl(TXmlDocReader& reader)
     : reader_(reader), memory_(TReadLimits::kParserMemoryBudget), entity_resolver_(meter_) {
-  InstallEntityTextCounter();
+  internal::InstallEntityTextCounter();
   security_manager_.setEntityExpansionLimit(TReadLimits::kMaxEntityReferences);
   CreateParser();
 }
@@ -62,12 +66,13 @@ void TXmlDocReader::TImpl::Parse(const char* path) {
   parse_failure_ = {};
   entity_resolver_.Reset();
 
-  const TDocumentInput input(path, TDocumentInput::TKind::kAnyFile, &meter_, TByteUse::kInput);
+  const TDocumentInput input(path, TDocumentInput::TKind::kAnyFile, &meter_,
+                             internal::TByteUse::kInput);
   reserve_limit_ = ReserveLimitOf(input);
   meter_.Start(input.Size());
-  const TActiveExpansionMeter active(meter_);
+  const internal::TActiveExpansionMeter active(meter_);
   // The prefaulter's thread, if one starts, ends with the read on every path.
-  platform::TPrefaulter prefaulter;
+  morv::os::TPrefaulter prefaulter;
   prefaulter_ = &prefaulter;
   try {
     parser_->parse(input);
@@ -76,6 +81,11 @@ void TXmlDocReader::TImpl::Parse(const char* path) {
     throw;
   }
   prefaulter_ = nullptr;
+}
+
+std::size_t TXmlDocReader::TImpl::RoomFor(std::int32_t declared) const noexcept {
+  if (declared <= 0) return 0;
+  return std::min(static_cast<std::size_t>(declared), reserve_limit_);
 }
 
 void TXmlDocReader::TImpl::Recover(TReadFailure::TKind kind) {
@@ -117,7 +127,7 @@ void TXmlDocReader::TImpl::startElement(const XMLCh* const /*uri*/, const XMLCh*
     const std::size_t length = std::char_traits<char16_t>::length(value);
     meter_.AddExpansion(length);
     std::string narrow_value;
-    platform::AppendAnsi(narrow_value, value, length);
+    morv::os::AppendAnsi(narrow_value, value, length);
     attributes.emplace_back(TTranscoder(attrs.getLocalName(i)).str(), std::move(narrow_value));
   }
 
@@ -147,24 +157,24 @@ void TXmlDocReader::TImpl::endElement(const XMLCh* const /*uri*/, const XMLCh* c
 }
 
 void TXmlDocReader::TImpl::characters(const XMLCh* const chars, const XMLSize_t length) {
-  switch (text_use_.kind) {
+  switch (text_use_.kind_) {
     case TTextUse::Kind::kDrop:
       return;
     case TTextUse::Kind::kWhole:
-      platform::AppendAnsi(text_run_, chars, length);
+      morv::os::AppendAnsi(text_run_, chars, length);
       if (text_run_.size() > TReadLimits::kMaxTextRun) {
         throw TReadError(TReadFailure::TLimit::kTextRun,
                          "a text of more than " + std::to_string(TReadLimits::kMaxTextRun >> 20) +
                              " MiB kept whole");
       }
       break;
-    case TTextUse::Kind::kIntList:
-      if (!list_run_) list_run_.emplace(*text_use_.list, text_use_.expected);
+    case TTextUse::Kind::kIntList: {
+      if (!list_run_) StartListRun();
       list_run_->Append(chars, length);
-      if (prefaulter_ != nullptr) {
-        prefaulter_->Reached(text_use_.list->data() + text_use_.list->size());
-      }
+      const std::vector<int>& values = text_use_.list_->data;
+      if (prefaulter_ != nullptr) prefaulter_->Reached(values.data() + values.size());
       break;
+    }
   }
   text_started_ = true;
 }
@@ -195,11 +205,24 @@ void TXmlDocReader::TImpl::StartTextRun() {
   }
 }
 
+// The first text of a number list: a list without room gets room for its
+// declared count, and a large one has its pages faulted in a little ahead of
+// the values as they arrive.
+void TXmlDocReader::TImpl::StartListRun() {
+  ELE_anm_data<int>& list = *text_use_.list_;
+  if (reader_.ReserveDeclared(list.data, list.size)) {
+    const std::size_t bytes = list.data.capacity() * sizeof(int);
+    morv::os::AdviseSequentialFill(list.data.data(), bytes);
+    if (prefaulter_ != nullptr) prefaulter_->Follow(list.data.data(), bytes);
+  }
+  list_run_.emplace(list.data, list.size);
+}
+
 // Delivers the run that a tag has just ended, if any text arrived.
 void TXmlDocReader::TImpl::EndTextRun() {
   const TTextUse use = std::exchange(text_use_, TTextUse::Drop());
   if (!std::exchange(text_started_, false)) return;
-  switch (use.kind) {
+  switch (use.kind_) {
     case TTextUse::Kind::kDrop:
       break;
     case TTextUse::Kind::kWhole:
@@ -211,7 +234,7 @@ void TXmlDocReader::TImpl::EndTextRun() {
       text_run_.clear();
       break;
     case TTextUse::Kind::kIntList: {
-      std::optional<TIntListBuilder> run = std::exchange(list_run_, std::nullopt);
+      std::optional<internal::TIntListBuilder> run = std::exchange(list_run_, std::nullopt);
       run->Finish();
       break;
     }

@@ -1,11 +1,11 @@
-#include "IntermediateFileParser/IntList.h"
+#include "IntermediateFileParser/internal/numbers/IntList.h"
 
 #include <limits>
 #include <string>
 
-#include "IntermediateFileParser/ReadError.h"
+#include "IntermediateFileParser/internal/guards/ReadError.h"
 
-namespace ifp {
+namespace ifp::internal {
 
 void TDecimal::FeedSlow(char32_t c) {
   switch (state_) {
@@ -162,4 +162,4 @@ void ToIntList(std::vector<int>& values, std::string_view text, std::int64_t exp
   builder.Finish();
 }
 
-}  // namespace ifp
+}  // namespace ifp::internal

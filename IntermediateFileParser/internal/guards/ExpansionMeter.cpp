@@ -1,4 +1,4 @@
-#include "IntermediateFileParser/ExpansionMeter.h"
+#include "IntermediateFileParser/internal/guards/ExpansionMeter.h"
 
 #include <algorithm>
 #include <memory>
@@ -9,10 +9,10 @@
 #include <xercesc/util/XMLChTranscoder.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
-#include "IntermediateFileParser/ReadError.h"
-#include "IntermediateFileParser/RecognizerMappings.h"
+#include "IntermediateFileParser/internal/decoders/RecognizerMappings.h"
+#include "IntermediateFileParser/internal/guards/ReadError.h"
 
-namespace ifp {
+namespace ifp::internal {
 namespace {
 
 thread_local TExpansionMeter* active_meter = nullptr;
@@ -101,4 +101,4 @@ void InstallEntityTextCounter() {
                        std::make_unique<Mapping>(xercesc::XMLUni::fgXMLChEncodingString));
 }
 
-}  // namespace ifp
+}  // namespace ifp::internal

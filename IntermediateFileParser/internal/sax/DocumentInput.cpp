@@ -1,4 +1,4 @@
-#include "IntermediateFileParser/DocumentInput.h"
+#include "IntermediateFileParser/internal/sax/DocumentInput.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,10 +9,10 @@
 #include <memory>
 #include <optional>
 
-#include "IntermediateFileParser/ExpansionMeter.h"
-#include "IntermediateFileParser/ReadError.h"
+#include "IntermediateFileParser/internal/guards/ExpansionMeter.h"
+#include "IntermediateFileParser/internal/guards/ReadError.h"
 
-namespace ifp {
+namespace ifp::internal {
 namespace {
 
 TReadFailure::TKind FailureKindOf(TDocumentInput::TKind kind) {
@@ -120,4 +120,4 @@ std::string TDocumentInput::PathOf(const XMLCh* system_id) {
   return path;
 }
 
-}  // namespace ifp
+}  // namespace ifp::internal
