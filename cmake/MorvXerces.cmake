@@ -24,6 +24,8 @@
 option(MORV_SYSTEM_XERCES "Link the distribution's shared Xerces-C instead of the lean static build" OFF)
 
 add_library(morv_xerces INTERFACE)
+# The transcoding service of the Xerces-C linked, as the reader's decoders
+# name it: Icu or Win32 (MORV_XERCES_TRANSCODER).
 
 if(MORV_SYSTEM_XERCES OR MORV_BUILD_BENCH)
   find_package(XercesC 3.2 REQUIRED)
@@ -33,6 +35,7 @@ if(MORV_SYSTEM_XERCES)
   # Shift_JIS decoder: the same shared library.
   find_package(ICU REQUIRED COMPONENTS uc)
   target_link_libraries(morv_xerces INTERFACE XercesC::XercesC ICU::uc)
+  set(MORV_XERCES_TRANSCODER Icu)
   return()
 endif()
 
@@ -44,11 +47,13 @@ set(MORV_XERCES_LEAN_PREFIX "" CACHE PATH
 find_package(Threads REQUIRED)
 if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
   set(_morv_xerces_transcoder windows)
+  set(MORV_XERCES_TRANSCODER Win32)
   # The stack protector's and the fortified functions' run-time: MinGW-w64
   # keeps it in a library of its own.
   set(_morv_xerces_link_libraries "Threads::Threads;ssp")
 else()
   set(_morv_xerces_transcoder icu)
+  set(MORV_XERCES_TRANSCODER Icu)
   find_library(MORV_ICU_UC_STATIC NAMES libicuuc.a REQUIRED)
   find_library(MORV_ICU_DATA_STATIC NAMES libicudata.a REQUIRED)
   set(_morv_xerces_link_libraries

@@ -1,6 +1,8 @@
 #include "converter/Driver.h"
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "IntermediateFileParser/MorvDocReader.h"
 #include "IntermediateFileParser/MorvDocument.h"
@@ -8,6 +10,7 @@
 #include "converter/Messages.h"
 #include "converter/MorvConv.h"
 #include "platform/AppFramework.h"
+#include "platform/InputFile.h"
 
 namespace morv {
 
@@ -16,12 +19,13 @@ int RunConverter(int argc, char* argv[]) {
     std::fputs(msg::kFrameworkInitFailed, stdout);
     return 1;
   }
-  if (argc < 3) {
+  const std::vector<std::string> arguments = os::CommandLineArguments(argc, argv);
+  if (arguments.size() < 3) {
     std::fputs(msg::kTooFewArguments, stdout);
     return 1;
   }
-  const char* const input_path = argv[1];
-  const char* const output_path = argv[2];
+  const char* const input_path = arguments[1].c_str();
+  const char* const output_path = arguments[2].c_str();
 
   MorvConv conv;
   {
@@ -32,7 +36,7 @@ int RunConverter(int argc, char* argv[]) {
     ifp::TMorvDocReader reader;
     ifp::TMorvDocument document;
     if (!reader.Read(&document, input_path)) {
-      std::printf(msg::kReadFailed, input_path);
+      std::printf(msg::kReadFailed, os::DisplayPath(input_path).c_str());
       return 1;
     }
     if (!conv.Convert(document)) {

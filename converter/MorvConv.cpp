@@ -8,8 +8,9 @@
 #include <vector>
 
 #include "converter/Messages.h"
-#include "converter/OutputFile.h"
+#include "platform/InputFile.h"
 #include "platform/Memory.h"
+#include "platform/OutputFile.h"
 #include "platform/Prefaulter.h"
 
 namespace morv {
@@ -84,9 +85,9 @@ bool MorvConv::Convert(const ifp::TMorvDocument& document) {
 }
 
 bool MorvConv::Write(const char* path) const {
-  std::optional<OutputFile> output = OutputFile::Open(path);
+  std::optional<os::OutputFile> output = os::OutputFile::Open(path);
   if (!output) {
-    std::printf(msg::kCannotCreateFile, path);
+    std::printf(msg::kCannotCreateFile, os::DisplayPath(path).c_str());
     return false;
   }
   std::FILE* const file = output->Stream();

@@ -13,7 +13,6 @@
 #include "IntermediateFileParser/MorvDocReader.h"
 #include "IntermediateFileParser/MorvDocument.h"
 #include "IntermediateFileParser/XmlPlatform.h"
-#include "IntermediateFileParser/internal/sax/DocumentInput.h"
 #include "converter/MorvConv.h"
 
 namespace {
@@ -21,12 +20,18 @@ namespace {
 // An anonymous memory file, named by a /proc path that opens it afresh.
 class MemoryFile {
  public:
-  MemoryFile() : file_(::memfd_create("morv_fuzz", 0)) {}
-  bool ok() const { return file_.Get() >= 0; }
-  std::string path() const { return "/proc/self/fd/" + std::to_string(file_.Get()); }
+  MemoryFile() : fd_(::memfd_create("morv_fuzz", 0)) {}
+  ~MemoryFile() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  MemoryFile(const MemoryFile&) = delete;
+  MemoryFile& operator=(const MemoryFile&) = delete;
+
+  bool ok() const { return fd_ >= 0; }
+  std::string path() const { return "/proc/self/fd/" + std::to_string(fd_); }
   bool Fill(const std::uint8_t* data, std::size_t size) {
     while (size > 0) {
-      const ssize_t wrote = ::write(file_.Get(), data, size);
+      const ssize_t wrote = ::write(fd_, data, size);
       if (wrote <= 0) return false;
       data += wrote;
       size -= static_cast<std::size_t>(wrote);
@@ -35,7 +40,7 @@ class MemoryFile {
   }
 
  private:
-  ifp::internal::TFileDescriptor file_;
+  const int fd_;
 };
 
 }  // namespace

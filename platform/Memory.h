@@ -18,6 +18,10 @@ void AdviseSequentialFill(const void* buffer, std::size_t bytes) noexcept;
 // the writes.
 bool PopulatePages(std::uintptr_t first, std::uintptr_t last) noexcept;
 
+// The bytes the allocator set aside for `block`, a live block from operator
+// new or malloc: at least what was asked for, and what it costs the heap.
+std::size_t AllocatedSize(void* block) noexcept;
+
 }  // namespace morv::os
 
 #endif  // MORV_OS_MEMORY_H

@@ -23,4 +23,8 @@ bool InitAppFramework() noexcept {
   return true;
 }
 
+std::vector<std::string> CommandLineArguments(int argc, char* argv[]) {
+  return std::vector<std::string>(argv, argv + argc);
+}
+
 }  // namespace morv::os

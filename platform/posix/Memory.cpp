@@ -1,5 +1,6 @@
 #include "platform/Memory.h"
 
+#include <malloc.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -40,5 +41,7 @@ bool PopulatePages(std::uintptr_t first, std::uintptr_t last) noexcept {
   return false;
 #endif
 }
+
+std::size_t AllocatedSize(void* block) noexcept { return ::malloc_usable_size(block); }
 
 }  // namespace morv::os

@@ -1,10 +1,7 @@
 #include "IntermediateFileParser/internal/decoders/FastDecoders.h"
 
-#include <unicode/ucnv.h>
-
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/TransENameMap.hpp>
@@ -15,58 +12,12 @@
 
 #include "IntermediateFileParser/internal/decoders/PlainByteDecoder.h"
 #include "IntermediateFileParser/internal/decoders/RecognizerMappings.h"
+#include "IntermediateFileParser/internal/decoders/SjisConverter.h"
 
 namespace ifp::internal {
 namespace {
 
-// The id of the transcoding service built on ICU.
-constexpr XMLCh kIcuServiceId[] = u"ICU";
-
-// The usual spellings of the encoding's name, besides ICU's own aliases.
-constexpr const char* kUsualNames[] = {"Shift_JIS", "SJIS",       "windows-31j", "CP932",
-                                       "MS_Kanji",  "x-sjis",     "csShiftJIS",  "Shift-JIS",
-                                       "ShiftJIS",  "x-ms-cp932", "MS932"};
-
-// What ICU opens for a name.
-struct TConverterInfo {
-  std::string name;  // ICU's canonical name; empty when it opens nothing
-  int max_char_size = 0;
-};
-
-TConverterInfo ConverterFor(const char* name) {
-  UErrorCode status = U_ZERO_ERROR;
-  const std::unique_ptr<UConverter, decltype(&ucnv_close)> converter(ucnv_open(name, &status),
-                                                                     &ucnv_close);
-  if (U_FAILURE(status) || converter == nullptr) return {};
-  const char* canonical = ucnv_getName(converter.get(), &status);
-  if (U_FAILURE(status) || canonical == nullptr) return {};
-  return {canonical, ucnv_getMaxCharSize(converter.get())};
-}
-
-std::string UpperCase(std::string name) {
-  for (char& c : name) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return name;
-}
-
 std::u16string Widen(const std::string& ascii) { return {ascii.begin(), ascii.end()}; }
-
-// Every name to try: the usual spellings and ICU's aliases of `canonical`,
-// upper-cased, without the canonical name itself.
-std::set<std::string> CandidateNames(const std::string& canonical) {
-  std::set<std::string> names;
-  for (const char* name : kUsualNames) names.insert(UpperCase(name));
-  UErrorCode status = U_ZERO_ERROR;
-  const std::uint16_t count = ucnv_countAliases(canonical.c_str(), &status);
-  for (std::uint16_t i = 0; U_SUCCESS(status) && i < count; ++i) {
-    const char* alias = ucnv_getAlias(canonical.c_str(), i, &status);
-    if (U_SUCCESS(status) && alias != nullptr) names.insert(UpperCase(alias));
-  }
-  // The delegate is made under this name: it must stay ICU's.
-  names.erase(UpperCase(canonical));
-  return names;
-}
 
 // Makes the decoder for one registered name.
 class TSjisNameMap final : public xercesc::ENameMap {
@@ -134,23 +85,16 @@ void RegisterFastDecoders() {
 }
 
 bool RegisterSjisDecoder() {
-  const xercesc::XMLTransService* const service = xercesc::XMLPlatformUtils::fgTransService;
-  if (service == nullptr || !xercesc::XMLString::equals(service->getId(), kIcuServiceId)) {
-    return false;
-  }
-  const TConverterInfo converter = ConverterFor("Shift_JIS");
-  // A byte after a lead byte always completes the character only when no
-  // character is longer than two bytes.
-  if (converter.name.empty() || converter.max_char_size > 2) return false;
-  const std::u16string delegate_name = Widen(converter.name);
+  const std::optional<TSjisConverter> converter = FindSjisConverter();
+  if (!converter) return false;
   const std::optional<TPlainByteDecoder::TPlainBytes> plain =
-      TPlainByteDecoder::TPlainBytes::Probe(delegate_name.c_str());
+      TPlainByteDecoder::TPlainBytes::Probe(converter->delegate_name.c_str());
   if (!plain) return false;
 
   bool registered = false;
-  for (const std::string& name : CandidateNames(converter.name)) {
-    if (ConverterFor(name.c_str()).name != converter.name) continue;
-    auto map = std::make_unique<TSjisNameMap>(Widen(name).c_str(), delegate_name, *plain);
+  for (const std::string& name : converter->names) {
+    auto map =
+        std::make_unique<TSjisNameMap>(Widen(name).c_str(), converter->delegate_name, *plain);
     // The map owns the name it is filed under; the registry adopts the map
     // and drops one registered before under the same name.
     const XMLCh* const key = map->getKey();
@@ -158,6 +102,13 @@ bool RegisterSjisDecoder() {
     registered = true;
   }
   return registered;
+}
+
+std::string UpperCase(std::string name) {
+  for (char& c : name) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return name;
 }
 
 }  // namespace ifp::internal

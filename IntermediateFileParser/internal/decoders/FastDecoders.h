@@ -11,11 +11,12 @@ void RegisterFastDecoders();
 
 // Makes the XML parser decode Shift_JIS documents with TPlainByteDecoder in front
 // of its own converter. The decoder is registered under every name (in upper
-// case, as the parser looks names up) whose converter is the one that the
-// parser's transcoding service opens for "Shift_JIS": its own aliases of that
-// converter and the usual spellings. A name that opens another converter
-// stays with the parser, and so does everything when the service is not
-// built on that converter library or cannot make the converter.
+// case, as the parser looks names up) that FindSjisConverter gives for the
+// converter of the parser's transcoding service: on ICU its aliases of the
+// converter it opens for "Shift_JIS" and the usual spellings that open the
+// same one; on the system's code pages every usual spelling. Any other name
+// stays with the parser, and so does everything when the service is neither
+// or cannot make the converter.
 //
 // Call after the XML platform is initialised; calling again is harmless.
 // Terminating the platform forgets the registration, so a platform

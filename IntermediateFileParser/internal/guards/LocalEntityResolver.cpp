@@ -7,6 +7,7 @@
 #include "IntermediateFileParser/internal/guards/ExpansionMeter.h"
 #include "IntermediateFileParser/internal/guards/ReadError.h"
 #include "IntermediateFileParser/internal/sax/DocumentInput.h"
+#include "platform/ResourcePath.h"
 
 namespace ifp::internal {
 namespace {
@@ -85,7 +86,7 @@ std::string PathOfFileUrl(const std::string& url) {
       path.push_back(rest[i]);
     }
   }
-  return path;
+  return morv::os::PathOfUrlPath(std::move(path));
 }
 
 }  // namespace
@@ -94,20 +95,24 @@ xercesc::InputSource* TLocalEntityResolver::resolveEntity(
     xercesc::XMLResourceIdentifier* resource) {
   const std::string id = ToUtf8(resource->getSystemId());
   std::string path;
-  const std::string scheme = SchemeOf(id);
+  const std::string scheme = morv::os::StartsWithDrive(id) ? std::string() : SchemeOf(id);
   if (!scheme.empty()) {
     if (scheme != "file") {
       throw TReadError(TReadFailure::TKind::kResource,
                        "refused to fetch " + id + ": not a local file");
     }
     path = PathOfFileUrl(id);
-  } else if (!id.empty() && id[0] == '/') {
+  } else if (morv::os::IsAbsolutePath(id)) {
     path = id;
   } else {
     // Relative to the file that names it.
     const std::string base = TDocumentInput::PathOf(resource->getBaseURI());
-    const std::size_t slash = base.rfind('/');
-    path = slash == std::string::npos ? id : base.substr(0, slash + 1) + id;
+    path = base.substr(0, morv::os::FolderLength(base)) + id;
+  }
+  // Network shares and devices are refused by their names, before anything
+  // is opened.
+  if (const std::string refusal = morv::os::RefusalOf(path); !refusal.empty()) {
+    throw TReadError(TReadFailure::TKind::kResource, "refused to open " + id + ": " + refusal);
   }
   meter_.AddReference();
   meter_.CheckReferences();

@@ -1,11 +1,5 @@
 #include "IntermediateFileParser/internal/sax/DocumentInput.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <memory>
 #include <optional>
 
@@ -21,34 +15,18 @@ TReadFailure::TKind FailureKindOf(TDocumentInput::TKind kind) {
 }
 
 // Opens a file for reading and checks what it is: never a directory, and a
-// regular file where one is required. What a document names is opened
-// without blocking, so that a FIFO or a device answers at once instead of
-// waiting for a writer; once it is known to be a regular file, reads block
-// as usual. `size` receives a regular file's size.
-TFileDescriptor OpenChecked(const std::string& path, TDocumentInput::TKind kind,
-                            std::optional<std::uint64_t>& size) {
-  const bool names_resource = kind == TDocumentInput::TKind::kRegularFile;
-  int fd;
-  do {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (names_resource ? O_NONBLOCK : 0));
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) {
-    throw TReadError(FailureKindOf(kind), "cannot open " + path + ": " + std::strerror(errno));
-  }
-  TFileDescriptor file(fd);
-  struct stat info {};
-  if (::fstat(file.Get(), &info) != 0) {
-    throw TReadError(FailureKindOf(kind), "cannot examine " + path + ": " + std::strerror(errno));
-  }
-  if (S_ISDIR(info.st_mode)) throw TReadError(FailureKindOf(kind), path + " is a directory");
-  if (names_resource) {
-    if (!S_ISREG(info.st_mode)) {
-      throw TReadError(FailureKindOf(kind), path + " is not a regular file");
-    }
-    ::fcntl(file.Get(), F_SETFL, ::fcntl(file.Get(), F_GETFL) & ~O_NONBLOCK);
-  }
-  size.reset();
-  if (S_ISREG(info.st_mode)) size = static_cast<std::uint64_t>(info.st_size);
+// regular file where one is required, refused at once otherwise. `size`
+// receives a regular file's size.
+morv::os::TInputFile OpenChecked(const std::string& path, TDocumentInput::TKind kind,
+                                 std::optional<std::uint64_t>& size) {
+  std::string problem;
+  morv::os::TInputFile file = morv::os::TInputFile::Open(
+      path,
+      kind == TDocumentInput::TKind::kRegularFile ? morv::os::TInputFile::TKind::kDiskFile
+                                                  : morv::os::TInputFile::TKind::kAnyFile,
+      problem);
+  if (!file.IsOpen()) throw TReadError(FailureKindOf(kind), problem);
+  size = file.Size();
   return file;
 }
 
@@ -63,26 +41,11 @@ std::u16string SystemIdOf(const std::string& path) {
 
 }  // namespace
 
-TFileDescriptor& TFileDescriptor::operator=(TFileDescriptor&& other) noexcept {
-  if (this != &other) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = other.Release();
-  }
-  return *this;
-}
-
-TFileDescriptor::~TFileDescriptor() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
 XMLSize_t TFileStream::readBytes(XMLByte* const to_fill, const XMLSize_t max_to_read) {
-  ssize_t got;
-  do {
-    got = ::read(file_.Get(), to_fill, max_to_read);
-  } while (got < 0 && errno == EINTR);
-  if (got < 0) {
-    throw TReadError(failure_, std::string("cannot read: ") + std::strerror(errno));
-  }
+  std::string problem;
+  const std::optional<std::size_t> read = file_.Read(to_fill, max_to_read, problem);
+  if (!read) throw TReadError(failure_, problem);
+  const std::size_t got = *read;
   position_ += static_cast<XMLFilePos>(got);
   if (meter_ != nullptr) {
     if (use_ == TByteUse::kInput) {
@@ -106,7 +69,7 @@ TDocumentInput::TDocumentInput(std::string path, TKind kind, TExpansionMeter* me
 xercesc::BinInputStream* TDocumentInput::makeStream() const {
   // A stream asked for once more opens the file anew, with the same checks.
   std::optional<std::uint64_t> size;
-  TFileDescriptor file = file_.Get() >= 0 ? std::move(file_) : OpenChecked(path_, kind_, size);
+  morv::os::TInputFile file = file_.IsOpen() ? std::move(file_) : OpenChecked(path_, kind_, size);
   // The parser adopts the stream and deletes it when it is done.
   return std::make_unique<TFileStream>(std::move(file), FailureKindOf(kind_), meter_, use_)
       .release();

@@ -9,31 +9,11 @@
 #include <xercesc/util/BinInputStream.hpp>
 
 #include "IntermediateFileParser/ReadFailure.h"
+#include "platform/InputFile.h"
 
 namespace ifp::internal {
 
 class TExpansionMeter;
-
-// An open file descriptor, closed when the owner goes.
-class TFileDescriptor {
- public:
-  explicit TFileDescriptor(int fd = -1) noexcept : fd_(fd) {}
-  TFileDescriptor(TFileDescriptor&& other) noexcept : fd_(other.Release()) {}
-  TFileDescriptor& operator=(TFileDescriptor&& other) noexcept;
-  TFileDescriptor(const TFileDescriptor&) = delete;
-  TFileDescriptor& operator=(const TFileDescriptor&) = delete;
-  ~TFileDescriptor();
-
-  int Get() const noexcept { return fd_; }
-  int Release() noexcept {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_;
-};
 
 // What a file's bytes are to the expansion meter.
 enum class TByteUse {
@@ -47,7 +27,7 @@ enum class TByteUse {
 class TFileStream : public xercesc::BinInputStream {
  public:
   // A file that cannot be read ends the read with `failure`.
-  TFileStream(TFileDescriptor file, TReadFailure::TKind failure, TExpansionMeter* meter,
+  TFileStream(morv::os::TInputFile file, TReadFailure::TKind failure, TExpansionMeter* meter,
               TByteUse use) noexcept
       : file_(std::move(file)), failure_(failure), meter_(meter), use_(use) {}
 
@@ -57,7 +37,7 @@ class TFileStream : public xercesc::BinInputStream {
   const XMLCh* getContentType() const override { return nullptr; }
 
  private:
-  TFileDescriptor file_;
+  morv::os::TInputFile file_;
   const TReadFailure::TKind failure_;
   TExpansionMeter* const meter_;
   const TByteUse use_;
@@ -65,8 +45,8 @@ class TFileStream : public xercesc::BinInputStream {
 };
 
 // A document or an external entity read from a local file, named by the exact
-// bytes of its path: a path in UTF-8, in raw Shift_JIS or in any other bytes
-// opens as given. The file is opened at construction, so that a missing file
+// bytes of its path (morv::os::TInputFile): a path in UTF-8, in raw Shift_JIS
+// or in any other bytes opens as given. The file is opened at construction, so that a missing file
 // or a directory is known before the parse starts. The document may be a pipe
 // or a device; what a document names must be a regular file, and is opened
 // without waiting, so that it cannot make the read wait on a terminal, a
@@ -100,7 +80,7 @@ class TDocumentInput : public xercesc::InputSource {
   TExpansionMeter* meter_;
   TByteUse use_;
   std::optional<std::uint64_t> size_;
-  mutable TFileDescriptor file_;
+  mutable morv::os::TInputFile file_;
 };
 
 }  // namespace ifp::internal

@@ -1,21 +1,23 @@
-#ifndef CONVERTER_OUTPUTFILE_H
-#define CONVERTER_OUTPUTFILE_H
+#ifndef MORV_OS_OUTPUTFILE_H
+#define MORV_OS_OUTPUTFILE_H
 
 #include <cstdio>
 #include <optional>
 #include <string>
 #include <utility>
 
-namespace morv {
+namespace morv::os {
 
-// The table file as it is being written. Where the path names a regular file
-// or nothing yet, the bytes go to a temporary file beside it (beside the
-// final target of a symbolic link), which Commit renames onto the path: the
-// path then holds either its old content or the whole new table, never a
-// part of it, whatever fails on the way. A replaced file keeps its
-// permission bits. Anything else at the path (a device such as /dev/null or
-// /dev/full, a FIFO) is written in place, as is a writable file beside which
-// no temporary file can be made.
+// The table file as it is being written, in binary mode. Where the path
+// names a regular file or nothing yet, the bytes go to a temporary file
+// beside it (beside the final target of a symbolic link), which Commit moves
+// onto the path: the path then holds either its old content or the whole new
+// table, never a part of it, whatever fails on the way. A replaced file keeps
+// its permission bits (POSIX) or its attributes (Windows). Anything else at
+// the path (a device such as /dev/null, /dev/full or NUL, a FIFO) is written
+// in place, as is a writable file beside which no temporary file can be
+// made. On Windows the temporary file is also removed when the run is
+// interrupted (Ctrl-C, Ctrl-Break, the console closing) before Commit.
 class OutputFile {
  public:
   // Opens the output; nothing when it cannot be created (a directory, a
@@ -50,6 +52,6 @@ class OutputFile {
   std::string target_;
 };
 
-}  // namespace morv
+}  // namespace morv::os
 
-#endif  // CONVERTER_OUTPUTFILE_H
+#endif  // MORV_OS_OUTPUTFILE_H

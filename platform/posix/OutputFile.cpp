@@ -1,4 +1,4 @@
-#include "converter/OutputFile.h"
+#include "platform/OutputFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,7 +10,7 @@
 #include <random>
 #include <utility>
 
-namespace morv {
+namespace morv::os {
 namespace {
 
 // Symbolic links followed before giving up, as the system does (ELOOP).
@@ -137,4 +137,4 @@ void OutputFile::Discard() noexcept {
   if (!temporary_.empty()) ::unlink(std::exchange(temporary_, std::string()).c_str());
 }
 
-}  // namespace morv
+}  // namespace morv::os
