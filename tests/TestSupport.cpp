@@ -1,27 +1,35 @@
 #include "TestSupport.h"
 
-#include <fcntl.h>
-#include <iconv.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <array>
-#include <chrono>
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <sstream>
+#include <random>
 #include <stdexcept>
+
+#include "platform/InputFile.h"
 
 namespace morv::test {
 
+std::filesystem::path FsPath(const std::string& path) {
+  return std::filesystem::path(std::u8string(path.begin(), path.end()));
+}
+
+std::string PathString(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
 ScratchDir::ScratchDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "morv_test_XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
+  std::random_device device;
+  const std::filesystem::path temporary = std::filesystem::temp_directory_path();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::filesystem::path path = temporary / ("morv_test_" + std::to_string(device()));
+    if (std::filesystem::create_directory(path)) {
+      std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+      path_ = path;
+      return;
+    }
+  }
+  throw std::runtime_error("cannot make a scratch directory");
 }
 
 ScratchDir::~ScratchDir() {
@@ -32,30 +40,15 @@ ScratchDir::~ScratchDir() {
 }
 
 std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(FsPath(path), std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path);
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(FsPath(path), std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   if (!out) throw std::runtime_error("cannot write " + path);
-}
-
-std::string Encode(const std::string& utf8, const char* encoding) {
-  iconv_t cd = iconv_open(encoding, "UTF-8");
-  if (cd == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("no converter");
-  std::string out(utf8.size() * 4 + 4, '\0');
-  char* in = const_cast<char*>(utf8.data());
-  size_t in_left = utf8.size();
-  char* dest = out.data();
-  size_t dest_left = out.size();
-  const size_t done = iconv(cd, &in, &in_left, &dest, &dest_left);
-  iconv_close(cd);
-  if (done == static_cast<size_t>(-1)) throw std::runtime_error("cannot encode " + utf8);
-  out.resize(out.size() - dest_left);
-  return out;
 }
 
 std::string Repeat(const std::string& text, int times) {
@@ -88,117 +81,26 @@ std::string TableFile(const std::vector<unsigned>& frames, const std::vector<uns
   return bytes;
 }
 
-namespace {
-
-void SetLimit(int resource, rlim_t value) {
-  const rlimit limit{value, value};
-  ::setrlimit(resource, &limit);
-}
-
-[[noreturn]] void ExecChild(const std::vector<std::string>& argv, const ProcessLimits& limits,
-                            int out_fd, int err_fd) {
-  ::dup2(out_fd, STDOUT_FILENO);
-  ::dup2(err_fd, STDERR_FILENO);
-  if (limits.file_size) {
-    ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG
-    SetLimit(RLIMIT_FSIZE, *limits.file_size);
-  }
-  if (limits.cpu_seconds) SetLimit(RLIMIT_CPU, *limits.cpu_seconds);
-  for (const std::string& entry : limits.environment) ::putenv(const_cast<char*>(entry.c_str()));
-  std::vector<char*> args;
-  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-  args.push_back(nullptr);
-  ::execv(args[0], args.data());
-  ::_exit(127);
-}
-
-}  // namespace
-
-ProcessResult Run(const std::vector<std::string>& argv, const ProcessLimits& limits) {
-  int out_pipe[2];
-  int err_pipe[2];
-  if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0) {
-    throw std::runtime_error("pipe failed");
-  }
-  const auto start = std::chrono::steady_clock::now();
-  const pid_t pid = ::fork();
-  if (pid < 0) throw std::runtime_error("fork failed");
-  if (pid == 0) ExecChild(argv, limits, out_pipe[1], err_pipe[1]);
-  ::close(out_pipe[1]);
-  ::close(err_pipe[1]);
-
-  ProcessResult result;
-  std::array<pollfd, 2> fds{{{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}}};
-  std::array<std::string*, 2> sinks{&result.out, &result.err};
-  int open_fds = 2;
-  if (limits.stdout_closed) {
-    ::close(fds[0].fd);
-    fds[0].fd = -1;
-    --open_fds;
-  }
-  const auto deadline = start + std::chrono::duration<double>(limits.wall_seconds.value_or(1e9));
-  char buffer[65536];
-  while (open_fds > 0) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) {
-      ::kill(pid, SIGKILL);  // its pipes close when it is gone
-    }
-    const int wait_ms = static_cast<int>(std::clamp<long long>(left.count(), 10, 1000));
-    if (::poll(fds.data(), fds.size(), wait_ms) <= 0) continue;
-    for (std::size_t i = 0; i < fds.size(); ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      const ssize_t got = ::read(fds[i].fd, buffer, sizeof buffer);
-      if (got > 0) {
-        sinks[i]->append(buffer, static_cast<std::size_t>(got));
-      } else {
-        ::close(fds[i].fd);
-        fds[i].fd = -1;
-        --open_fds;
-      }
-    }
-  }
-  int wait_status = 0;
-  rusage usage{};
-  ::wait4(pid, &wait_status, 0, &usage);
-  result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  result.max_rss_kib = usage.ru_maxrss;
-  if (WIFEXITED(wait_status)) result.status = WEXITSTATUS(wait_status);
-  if (WIFSIGNALED(wait_status)) result.signal = WTERMSIG(wait_status);
-  return result;
-}
-
-ProcessResult RunConverter(const std::vector<std::string>& args, const ProcessLimits& limits) {
-  // Through the probe, so that the peak memory is the converter's own.
-  std::string report = (std::filesystem::temp_directory_path() / "morv_rss_XXXXXX").string();
-  const int fd = ::mkstemp(report.data());
-  if (fd < 0) throw std::runtime_error("mkstemp failed");
-  ::close(fd);
-  std::vector<std::string> argv{MORV_RSS_PROBE_PATH, report, MORV_CONV_PATH};
-  argv.insert(argv.end(), args.begin(), args.end());
-  ProcessResult result = Run(argv, limits);
-  std::istringstream(ReadFile(report)) >> result.max_rss_kib;
-  std::filesystem::remove(report);
-  return result;
-}
-
 std::unique_ptr<ifp::TXmlPlatform> XmlPlatformTest::platform_;
 
 void XmlPlatformTest::SetUpTestSuite() { platform_ = std::make_unique<ifp::TXmlPlatform>(); }
 void XmlPlatformTest::TearDownTestSuite() { platform_.reset(); }
 
+// The paths in messages are the converter's: narrowed to CP932 on Windows.
 namespace msg {
-std::string ReadFailed(const std::string& path) { return Encode("読み込み失敗 ") + path + "\n"; }
-std::string CannotCreate(const std::string& path) {
-  return Encode("ファイルを作れませんでした[") + path + "]\n";
+std::string ReadFailed(const std::string& path) {
+  return ConsoleText(Encode("読み込み失敗 ") + morv::os::DisplayPath(path) + "\n");
 }
-const std::string kTooFewArguments = Encode("引数数がたりません\n");
-const std::string kConvertFailed = Encode("バッファ格納失敗\n");
-const std::string kWriteFailed = Encode("書き出し失敗\n");
-const std::string kCountFailed = Encode("書き出し失敗 tbl_num \n");
-const std::string kFrameFailed = Encode("書き出し失敗 frame_tbl \n");
-const std::string kTextureFailed = Encode("書き出し失敗 tex_tbl \n");
-const std::string kPaletteFailed = Encode("書き出し失敗 pltt_tbl \n");
+std::string CannotCreate(const std::string& path) {
+  return ConsoleText(Encode("ファイルを作れませんでした[") + morv::os::DisplayPath(path) + "]\n");
+}
+const std::string kTooFewArguments = ConsoleText(Encode("引数数がたりません\n"));
+const std::string kConvertFailed = ConsoleText(Encode("バッファ格納失敗\n"));
+const std::string kWriteFailed = ConsoleText(Encode("書き出し失敗\n"));
+const std::string kCountFailed = ConsoleText(Encode("書き出し失敗 tbl_num \n"));
+const std::string kFrameFailed = ConsoleText(Encode("書き出し失敗 frame_tbl \n"));
+const std::string kTextureFailed = ConsoleText(Encode("書き出し失敗 tex_tbl \n"));
+const std::string kPaletteFailed = ConsoleText(Encode("書き出し失敗 pltt_tbl \n"));
 }  // namespace msg
 
 }  // namespace morv::test

@@ -2,17 +2,29 @@
 #define TESTS_TESTSUPPORT_H
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
+#include <atomic>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "IntermediateFileParser/XmlPlatform.h"
 
 namespace morv::test {
+
+// The system the tests run on. Tests that only mean something on one system
+// (FIFOs, permission bits, /dev/full; UNC and device names) say so by this.
+enum class TSystem { kPosix, kWindows };
+extern const TSystem kSystem;
+
+// A path string, as the converter and the reader take paths (on Windows the
+// UTF-8 form of the name), as std::filesystem takes it; and back.
+std::filesystem::path FsPath(const std::string& path);
+std::string PathString(const std::filesystem::path& path);
 
 // A fresh directory for one test, removed with everything in it afterwards.
 class ScratchDir {
@@ -23,8 +35,10 @@ class ScratchDir {
   ScratchDir& operator=(const ScratchDir&) = delete;
 
   const std::filesystem::path& path() const { return path_; }
-  // The path of `name` inside the directory, as bytes.
-  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+  // The path of `name` inside the directory, as a path string.
+  std::string operator/(const std::string& name) const { return PathString(path_ / FsPath(name)); }
+  // The directory itself, as a path string.
+  std::string str() const { return PathString(path_); }
 
  private:
   std::filesystem::path path_;
@@ -33,7 +47,8 @@ class ScratchDir {
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
 
-// The UTF-8 text in CP932 (or another iconv encoding) bytes.
+// The UTF-8 text in CP932 bytes, or in another encoding: "UTF-8", "UTF-16"
+// (with a byte order mark), "EUC-JP".
 std::string Encode(const std::string& utf8, const char* encoding = "CP932");
 
 // `text` written `times` times over.
@@ -47,9 +62,13 @@ std::string EntityBombDoctype();
 std::string TableFile(const std::vector<unsigned>& frames, const std::vector<unsigned>& textures,
                       const std::vector<unsigned>& palettes);
 
+// The converter's console text: its lines end with the system's line end
+// (CR LF on Windows, where messages are written in text mode).
+std::string ConsoleText(const std::string& text);
+
 struct ProcessResult {
   int status = -1;       // exit status; -1 when the process did not exit normally
-  int signal = 0;        // the signal that ended it, if any
+  int signal = 0;        // the signal that ended it, if any (POSIX)
   std::string out;       // everything written to standard output
   std::string err;       // everything written to standard error
   double seconds = 0;    // wall time
@@ -57,11 +76,11 @@ struct ProcessResult {
 };
 
 struct ProcessLimits {
-  std::optional<rlim_t> file_size;       // RLIMIT_FSIZE, with SIGXFSZ ignored
-  std::optional<rlim_t> cpu_seconds;     // RLIMIT_CPU
-  std::optional<double> wall_seconds;    // killed (SIGKILL) when still running after this
-  std::vector<std::string> environment;  // extra NAME=value entries
-  bool stdout_closed = false;            // standard output is a pipe nobody reads
+  std::optional<std::uint64_t> file_size;    // RLIMIT_FSIZE, with SIGXFSZ ignored (POSIX)
+  std::optional<std::uint64_t> cpu_seconds;  // RLIMIT_CPU; a job's time limit on Windows
+  std::optional<double> wall_seconds;        // killed when still running after this
+  std::vector<std::string> environment;      // extra NAME=value entries
+  bool stdout_closed = false;                // standard output is a pipe nobody reads
 };
 
 // Runs `argv` (argv[0] is the program) and waits for it.
@@ -69,6 +88,46 @@ ProcessResult Run(const std::vector<std::string>& argv, const ProcessLimits& lim
 
 // Runs the built converter with these arguments.
 ProcessResult RunConverter(const std::vector<std::string>& args, const ProcessLimits& limits = {});
+
+// A TCP listener on the loopback interface that nobody must ever reach.
+class LoopbackListener {
+ public:
+  LoopbackListener();
+  ~LoopbackListener();
+  LoopbackListener(const LoopbackListener&) = delete;
+  LoopbackListener& operator=(const LoopbackListener&) = delete;
+
+  std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+  // True when a connection has come in since the listener was opened.
+  bool WasReached() const;
+
+ private:
+  std::intptr_t socket_;
+  int port_ = 0;
+};
+
+// A pipe with a name, as a document or what it names may give it: a FIFO at
+// `fifo_path` on POSIX systems; a named pipe (\\.\pipe\...) on Windows. With
+// `endless_head`, a thread writes that and then white space without end into
+// it for as long as somebody reads; otherwise nobody ever writes.
+class NamedPipe {
+ public:
+  explicit NamedPipe(const std::string& fifo_path,
+                     std::optional<std::string> endless_head = std::nullopt);
+  ~NamedPipe();
+  NamedPipe(const NamedPipe&) = delete;
+  NamedPipe& operator=(const NamedPipe&) = delete;
+
+  const std::string& Path() const { return path_; }
+
+ private:
+  void Feed(const std::string& head);
+
+  std::string path_;
+  std::intptr_t handle_ = -1;  // the server's end, where the system has one
+  std::atomic<bool> stop_{false};
+  std::thread feeder_;
+};
 
 // Brings the XML platform up for a test suite whose readers need it.
 class XmlPlatformTest : public ::testing::Test {

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -100,26 +102,45 @@ TEST_F(CliTest, TheInputMayBeReplacedByItsOwnTableFile) {
   EXPECT_EQ(ReadFile(path), ReadFile(kData + "/two_steps.bin"));
 }
 
+// The input path in UTF-8, the output path in raw Shift_JIS bytes on POSIX
+// systems; on Windows, where names are UTF-16, in CP932 and beyond it. A
+// missing input's path is printed as the converter narrows it: on Windows a
+// character CP932 lacks becomes "?".
 TEST_F(CliTest, JapaneseInputAndOutputPathsArePrintedAndOpenedByTheirBytes) {
+  using morv::test::kSystem;
+  using morv::test::TSystem;
   const std::string in = dir / "入力.xml";
-  const std::string out = dir / morv::test::Encode("出力.bin");  // raw Shift_JIS bytes
   WriteFile(in, ReadFile(kData + "/two_steps.xml"));
-  auto result = RunConverter({in, out});
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(ReadFile(out), ReadFile(kData + "/two_steps.bin"));
+  std::vector<std::string> outputs;
+  if (kSystem == TSystem::kPosix) {
+    outputs = {dir / morv::test::Encode("出力.bin")};  // raw Shift_JIS bytes
+  } else {
+    outputs = {dir / "出力.bin", dir / "Grüße €.bin"};
+  }
+  for (const std::string& out : outputs) {
+    auto result = RunConverter({in, out});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(ReadFile(out), ReadFile(kData + "/two_steps.bin"));
+  }
 
   const std::string missing = dir / "無い.xml";
-  result = RunConverter({missing, out});
+  auto result = RunConverter({missing, outputs.front()});
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.out, msg::ReadFailed(missing));
+  if (kSystem == TSystem::kWindows) {
+    result = RunConverter({dir / "ü€.xml", outputs.front()});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, msg::ReadFailed(dir / "??.xml"));
+  }
 }
 
 struct WriteFailureCase {
   const char* what;
   std::string input;
   std::string output;
-  std::optional<rlim_t> file_size;
-  std::string printed;  // before the final "write failed" line
+  std::optional<std::uint64_t> file_size;
+  std::string printed;                                     // before the final "write failed" line
+  std::optional<morv::test::TSystem> only = std::nullopt;  // the one system it means something on
 };
 
 // Names in the directory other than the given ones: temporary files left behind.
@@ -149,6 +170,8 @@ TEST_F(CliTest, AFailedWriteReportsEachPieceAndLeavesWhatThePathHeld) {
                      "</palette_idx></d></body></r>");
   const std::string out = dir / "out.bin";
   const std::string same = dir / "same.xml";  // a document given as its own output
+  const std::string read_only = dir / "read-only.bin";
+  using morv::test::TSystem;
   const WriteFailureCase cases[] = {
       {"missing directory",
        big,
@@ -156,27 +179,43 @@ TEST_F(CliTest, AFailedWriteReportsEachPieceAndLeavesWhatThePathHeld) {
        {},
        msg::CannotCreate(dir / "no/such/dir.bin")},
       {"directory", big, dir.path().string(), {}, msg::CannotCreate(dir.path().string())},
+      // Devices that fail and file size limits are POSIX's.
       {"full device",
        big,
        "/dev/full",
        {},
-       msg::kFrameFailed + msg::kTextureFailed + msg::kPaletteFailed},
+       msg::kFrameFailed + msg::kTextureFailed + msg::kPaletteFailed,
+       TSystem::kPosix},
       // The count is still in stdio's buffer when the limit strikes, so the
       // failure shows from the frame table on.
       {"limit in the count", big, out, 2,
-       msg::kFrameFailed + msg::kTextureFailed + msg::kPaletteFailed},
+       msg::kFrameFailed + msg::kTextureFailed + msg::kPaletteFailed, TSystem::kPosix},
       {"limit in the frame table", big, out, 50'000,
-       msg::kFrameFailed + msg::kTextureFailed + msg::kPaletteFailed},
-      {"limit in the texture table", big, out, 100'000, msg::kTextureFailed + msg::kPaletteFailed},
-      {"limit in the palette table", big, out, 150'000, msg::kPaletteFailed},
+       msg::kFrameFailed + msg::kTextureFailed + msg::kPaletteFailed, TSystem::kPosix},
+      {"limit in the texture table", big, out, 100'000, msg::kTextureFailed + msg::kPaletteFailed,
+       TSystem::kPosix},
+      {"limit in the palette table", big, out, 150'000, msg::kPaletteFailed, TSystem::kPosix},
       // A small file fails only when it is closed: no piece to name.
-      {"small file under a limit", kData + "/two_steps.xml", out, 2, ""},
-      {"small file on a full device", kData + "/two_steps.xml", "/dev/full", {}, ""},
+      {"small file under a limit", kData + "/two_steps.xml", out, 2, "", TSystem::kPosix},
+      {"small file on a full device",
+       kData + "/two_steps.xml",
+       "/dev/full",
+       {},
+       "",
+       TSystem::kPosix},
       {"the document as its own output", same, same, 50'000,
-       msg::kFrameFailed + msg::kTextureFailed + msg::kPaletteFailed},
+       msg::kFrameFailed + msg::kTextureFailed + msg::kPaletteFailed, TSystem::kPosix},
+      // Root may write any file on POSIX systems; a read-only file is
+      // read-only to everyone on Windows.
+      {"read-only file", big, read_only, {}, msg::CannotCreate(read_only), TSystem::kWindows},
   };
+  if (morv::test::kSystem == TSystem::kWindows) {
+    WriteFile(read_only, kSentinel);
+    std::filesystem::permissions(morv::test::FsPath(read_only), std::filesystem::perms::owner_read);
+  }
   const std::string document = ReadFile(big);
   for (const WriteFailureCase& c : cases) {
+    if (c.only && *c.only != morv::test::kSystem) continue;
     SCOPED_TRACE(c.what);
     WriteFile(out, kSentinel);
     WriteFile(same, document);
@@ -188,7 +227,8 @@ TEST_F(CliTest, AFailedWriteReportsEachPieceAndLeavesWhatThePathHeld) {
     // Nothing of the failed table is left, at the path or beside it.
     EXPECT_EQ(ReadFile(out), kSentinel);
     EXPECT_EQ(ReadFile(same), document);
-    EXPECT_EQ(Leftovers(dir, {"big.xml", "out.bin", "same.xml"}), std::vector<std::string>{});
+    EXPECT_EQ(Leftovers(dir, {"big.xml", "out.bin", "same.xml", "read-only.bin"}),
+              std::vector<std::string>{});
   }
 }
 

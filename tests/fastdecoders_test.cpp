@@ -6,11 +6,11 @@
 #include "IntermediateFileParser/internal/decoders/FastDecoders.h"
 
 #include <gtest/gtest.h>
-#include <unicode/ucnv.h>
 
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <random>
 #include <string>
@@ -22,6 +22,7 @@
 
 #include "IntermediateFileParser/internal/decoders/PlainByteDecoder.h"
 #include "IntermediateFileParser/internal/decoders/RecognizerMappings.h"
+#include "IntermediateFileParser/internal/decoders/SjisConverter.h"
 #include "TestSupport.h"
 
 namespace ifp::internal {
@@ -54,15 +55,6 @@ std::unique_ptr<XMLTranscoder> Make(const std::u16string& name) {
   return std::unique_ptr<XMLTranscoder>(
       xercesc::XMLPlatformUtils::fgTransService->makeNewTranscoderFor(name.c_str(), code,
                                                                       kBlockSize));
-}
-
-// The name under which ICU knows the converter it opens for `name`.
-std::string IcuConverterFor(const char* name) {
-  UErrorCode status = U_ZERO_ERROR;
-  UConverter* const converter = ucnv_open(name, &status);
-  const std::string canonical = U_SUCCESS(status) ? ucnv_getName(converter, &status) : "";
-  ucnv_close(converter);
-  return canonical;
 }
 
 // Decodes `bytes` as the parser's reader does: the bytes arrive in pieces
@@ -124,9 +116,11 @@ class FastDecodersTest : public morv::test::XmlPlatformTest {
     ASSERT_TRUE(InstallUtf8Decoder());
   }
 
+  // The name under which the transcoding service makes the converter itself
+  // (ICU's canonical name, or the system code page's own).
   const std::u16string delegate_name_ = [] {
-    const std::string name = IcuConverterFor("Shift_JIS");
-    return std::u16string(name.begin(), name.end());
+    const std::optional<TSjisConverter> converter = FindSjisConverter();
+    return converter ? converter->delegate_name : std::u16string();
   }();
   const Codec sjis_{"Shift_JIS", [] { return Make(u"Shift_JIS"); },
                     [this] { return Make(delegate_name_); }};
@@ -298,10 +292,11 @@ TEST_F(FastDecodersTest, RegisteredUnderTheNamesOfTheSameConverterOnly) {
     const char* name;
     bool decoder;
   } cases[] = {
-      {"Shift_JIS", true}, {"shift_jis", true}, {"SJIS", true},        {"windows-31j", true},
-      {"CP932", true},     {"MS_Kanji", true},  {"x-sjis", true},      {"csShiftJIS", true},
-      {"ibm-943", false},  // ICU opens another Shift_JIS table for this name
-      {"EUC-JP", false},   {"UTF-8", false},    {"ISO-8859-1", false}, {"x-unknown", false},
+      {"Shift_JIS", true}, {"shift_jis", true},  {"SJIS", true},         {"windows-31j", true},
+      {"CP932", true},     {"MS_Kanji", true},   {"x-sjis", true},       {"csShiftJIS", true},
+      {"cp932", true},     {"x-ms-cp932", true}, {"csWindows31J", true}, {"windows-932", true},
+      {"shift-jis", true}, {"ibm-943", false},  // ICU opens another Shift_JIS table for this name
+      {"EUC-JP", false},   {"UTF-8", false},     {"ISO-8859-1", false},  {"x-unknown", false},
   };
   const auto is_decoder = [](const std::u16string& name) {
     const std::unique_ptr<XMLTranscoder> transcoder = Make(name);

@@ -57,7 +57,8 @@ class TTemporaries {
 enum class TFound {
   kNothing,   // nothing yet
   kDiskFile,  // a regular file that may be replaced
-  kOther      // a device, a pipe, a directory, a read-only file, or not known
+  kReadOnly,  // a read-only file, which cannot be written
+  kOther      // a device, a pipe, a directory, or not known
 };
 
 struct TTarget {
@@ -80,8 +81,12 @@ TTarget Examine(const std::wstring& path) {
     return target;
   }
   BY_HANDLE_FILE_INFORMATION info{};
-  if (::GetFileType(handle) == FILE_TYPE_DISK && ::GetFileInformationByHandle(handle, &info) &&
-      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) == 0) {
+  const bool disk_file = ::GetFileType(handle) == FILE_TYPE_DISK &&
+                         ::GetFileInformationByHandle(handle, &info) &&
+                         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  if (disk_file && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    target.found = TFound::kReadOnly;
+  } else if (disk_file) {
     target.found = TFound::kDiskFile;
     target.attributes = info.dwFileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_REPARSE_POINT);
     target.path = path;
@@ -142,7 +147,8 @@ std::FILE* StreamOf(HANDLE handle) {
 std::optional<OutputFile> OutputFile::Open(const char* path) {
   if (std::optional<OutputFile> replacement = OpenReplacement(path)) return replacement;
   const std::optional<std::wstring> wide = windows::WidePath(path);
-  if (!wide) return std::nullopt;
+  // A read-only file cannot be created anew, whoever asks.
+  if (!wide || Examine(*wide).found == TFound::kReadOnly) return std::nullopt;
   std::FILE* const stream = ::_wfopen(wide->c_str(), L"wb");
   if (stream == nullptr) return std::nullopt;
   return OutputFile(stream, std::string(), path);
@@ -155,7 +161,7 @@ std::optional<OutputFile> OutputFile::OpenReplacement(const char* path) {
   // at all (a directory, a read-only file) is left to the plain open, which
   // fails as it always has; a device or a pipe is written in place.
   const TTarget target = Examine(*wide);
-  if (target.found == TFound::kOther) return std::nullopt;
+  if (target.found != TFound::kNothing && target.found != TFound::kDiskFile) return std::nullopt;
 
   const std::wstring directory = DirectoryOf(target.path);
   for (int attempt = 0; attempt < 16; ++attempt) {
