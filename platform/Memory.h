@@ -18,6 +18,10 @@ void AdviseSequentialFill(const void* buffer, std::size_t bytes) noexcept;
 // the writes.
 bool PopulatePages(std::uintptr_t first, std::uintptr_t last) noexcept;
 
+// The bytes a block from the global operator new really takes (at least what
+// was asked for); 0 for null.
+std::size_t UsableSize(void* block) noexcept;
+
 }  // namespace morv::os
 
 #endif  // MORV_OS_MEMORY_H

@@ -1,5 +1,6 @@
 #include "platform/Memory.h"
 
+#include <malloc.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -39,6 +40,10 @@ bool PopulatePages(std::uintptr_t first, std::uintptr_t last) noexcept {
   (void)last;
   return false;
 #endif
+}
+
+std::size_t UsableSize(void* block) noexcept {
+  return block == nullptr ? 0 : ::malloc_usable_size(block);
 }
 
 }  // namespace morv::os

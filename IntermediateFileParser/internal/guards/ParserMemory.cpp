@@ -1,10 +1,10 @@
 #include "IntermediateFileParser/internal/guards/ParserMemory.h"
 
-#include <malloc.h>
-
 #include <new>
 #include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
+
+#include "platform/Memory.h"
 
 namespace ifp::internal {
 
@@ -18,13 +18,13 @@ void* TParserMemory::allocate(XMLSize_t size) {
   if (in_use_ >= budget_ || size > budget_ - in_use_) throw xercesc::OutOfMemoryException();
   void* const block = ::operator new(size, std::nothrow);
   if (block == nullptr) throw xercesc::OutOfMemoryException();
-  in_use_ += ::malloc_usable_size(block);
+  in_use_ += morv::os::UsableSize(block);
   return block;
 }
 
 void TParserMemory::deallocate(void* p) {
   if (p == nullptr) return;
-  const std::size_t size = ::malloc_usable_size(p);
+  const std::size_t size = morv::os::UsableSize(p);
   in_use_ -= size < in_use_ ? size : in_use_;
   ::operator delete(p);
 }
