@@ -36,8 +36,10 @@ set(MORV_XERCES_LEAN_PREFIX "" CACHE PATH
     "Install prefix of a lean Xerces-C another build tree has built (empty: build it in this tree)")
 
 find_package(Threads REQUIRED)
-find_library(MORV_ICU_UC_STATIC NAMES libicuuc.a REQUIRED)
-find_library(MORV_ICU_DATA_STATIC NAMES libicudata.a REQUIRED)
+include(morv_convStaticIcu)
+if(NOT morv_conv_STATIC_ICU_FOUND)
+  message(FATAL_ERROR "The static ICU libraries (libicu-dev) are missing: run scripts/setup.sh")
+endif()
 
 if(MORV_XERCES_LEAN_PREFIX)
   set(_morv_xerces_prefix "${MORV_XERCES_LEAN_PREFIX}")
@@ -116,7 +118,7 @@ add_library(morv_xerces_lean STATIC IMPORTED)
 set_target_properties(morv_xerces_lean PROPERTIES
   IMPORTED_LOCATION "${_morv_xerces_prefix}/lib/libxerces-c.a"
   INTERFACE_INCLUDE_DIRECTORIES "${_morv_xerces_prefix}/include"
-  INTERFACE_LINK_LIBRARIES "${MORV_ICU_UC_STATIC};${MORV_ICU_DATA_STATIC};Threads::Threads;${CMAKE_DL_LIBS}")
+  INTERFACE_LINK_LIBRARIES "morv_conv::icu_static;Threads::Threads")
 # The sanitizers' run-time libraries want the shared C++ run-time library
 # beside them, so that they see every allocation.
 if(NOT MORV_SANITIZE AND NOT MORV_BUILD_FUZZ)
