@@ -66,7 +66,7 @@ class Descriptor {
 // (even killed outright), or, where the file system cannot make an unnamed
 // file, under a fresh name ".morv_conv-*.tmp" beside the output, which is
 // removed when the file is dropped and when SIGINT, SIGTERM or SIGHUP ends
-// the process (see PrepareProcess). Either way it is created with the
+// the process (see PrepareSignals). Either way it is created with the
 // replaced file's permission bits, and its owner where the system lets a
 // file be given away.
 class Temporary {
@@ -117,7 +117,8 @@ std::FILE* OpenInPlace(const char* path, const std::optional<Destination>& desti
 // write instead of ending the process; SIGINT, SIGTERM and SIGHUP remove
 // the named temporary files that exist at that moment, then end the process
 // with the signal as before. A signal the process was started ignoring stays
-// ignored.
+// ignored. The names of the named temporary files are kept for the handler
+// in a small process-wide table (four at a time; the converter makes one).
 void PrepareSignals();
 
 }  // namespace output_os
