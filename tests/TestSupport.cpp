@@ -134,6 +134,18 @@ void SetLimit(int resource, rlim_t value) {
   ::_exit(127);
 }
 
+// Whether `fd` of process `pid` is a file in `directory` (always, for an
+// empty directory); a file without a name still shows the directory.
+bool DescriptorIn(pid_t pid, unsigned long long fd, const std::string& directory) {
+  if (directory.empty()) return true;
+  std::array<char, 4096> target{};
+  const std::string link = "/proc/" + std::to_string(pid) + "/fd/" + std::to_string(fd);
+  const ssize_t length = ::readlink(link.c_str(), target.data(), target.size());
+  if (length <= 0) return false;
+  return std::string(target.data(), static_cast<std::size_t>(length)).rfind(directory + "/", 0) ==
+         0;
+}
+
 // Follows the traced child's system calls up to the interruption's point,
 // holds it there, sends the signal and lets it go. The child's wait status
 // when it ended before that point (or could not be traced).
@@ -160,7 +172,7 @@ std::optional<int> Interrupt(pid_t pid, const Interruption& at, ProcessResult& r
         info.op != PTRACE_SYSCALL_INFO_ENTRY ||
         std::find(at.syscalls.begin(), at.syscalls.end(), static_cast<long>(info.entry.nr)) ==
             at.syscalls.end() ||
-        info.entry.args[0] < at.min_first_argument) {
+        !DescriptorIn(pid, info.entry.args[0], at.descriptor_in)) {
       continue;
     }
     result.interrupted = true;

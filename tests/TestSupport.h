@@ -62,12 +62,12 @@ struct ProcessResult {
 };
 
 // A signal sent to a program at a known point of its run: the first time it
-// enters one of `syscalls` with a first argument of at least
-// `min_first_argument` (a descriptor other than the standard ones, say), it
-// is held there, `at_stop` runs, and the signal is sent as it goes on.
+// enters one of `syscalls` (with, when `descriptor_in` is set, a first
+// argument that is a descriptor of a file in that directory), it is held
+// there, `at_stop` runs, and the signal is sent as it goes on.
 struct Interruption {
   std::vector<long> syscalls;
-  unsigned long long min_first_argument = 0;
+  std::string descriptor_in;
   int signal = 0;
   std::function<void()> at_stop;
 };
