@@ -3,11 +3,14 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/types.h>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "IntermediateFileParser/XmlPlatform.h"
@@ -48,20 +51,35 @@ std::string TableFile(const std::vector<unsigned>& frames, const std::vector<uns
                       const std::vector<unsigned>& palettes);
 
 struct ProcessResult {
-  int status = -1;       // exit status; -1 when the process did not exit normally
-  int signal = 0;        // the signal that ended it, if any
-  std::string out;       // everything written to standard output
-  std::string err;       // everything written to standard error
-  double seconds = 0;    // wall time
-  long max_rss_kib = 0;  // peak resident memory (of the converter, for RunConverter)
+  int status = -1;               // exit status; -1 when the process did not exit normally
+  int signal = 0;                // the signal that ended it, if any
+  std::string out;               // everything written to standard output
+  std::string err;               // everything written to standard error
+  double seconds = 0;            // wall time
+  long max_rss_kib = 0;          // peak resident memory (of the converter, for RunConverter)
+  bool interrupted = false;      // the Interruption's point was reached
+  bool tracing_refused = false;  // the system does not let the test trace the program
+};
+
+// A signal sent to a program at a known point of its run: the first time it
+// enters one of `syscalls` (with, when `descriptor_in` is set, a first
+// argument that is a descriptor of a file in that directory), it is held
+// there, `at_stop` runs, and the signal is sent as it goes on.
+struct Interruption {
+  std::vector<long> syscalls;
+  std::string descriptor_in;
+  int signal = 0;
+  std::function<void()> at_stop;
 };
 
 struct ProcessLimits {
-  std::optional<rlim_t> file_size;       // RLIMIT_FSIZE, with SIGXFSZ ignored
-  std::optional<rlim_t> cpu_seconds;     // RLIMIT_CPU
-  std::optional<double> wall_seconds;    // killed (SIGKILL) when still running after this
-  std::vector<std::string> environment;  // extra NAME=value entries
-  bool stdout_closed = false;            // standard output is a pipe nobody reads
+  std::optional<rlim_t> file_size;              // RLIMIT_FSIZE, as `ulimit -f` sets it
+  std::optional<rlim_t> cpu_seconds;            // RLIMIT_CPU
+  std::optional<double> wall_seconds;           // killed (SIGKILL) when still running after this
+  std::vector<std::string> environment;         // extra NAME=value entries
+  bool stdout_closed = false;                   // standard output is a pipe nobody reads
+  std::optional<std::pair<uid_t, gid_t>> user;  // runs as this user and group (needs root)
+  std::optional<Interruption> interruption;     // for Run only, not RunConverter
 };
 
 // Runs `argv` (argv[0] is the program) and waits for it.

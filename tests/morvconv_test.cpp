@@ -2,17 +2,23 @@
 
 #include "converter/MorvConv.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "TestSupport.h"
 #include "converter/Messages.h"
+#include "converter/OutputFile.h"
 
 namespace {
 
@@ -161,19 +167,22 @@ TEST_F(WriteTest, TheTableReplacesWhatThePathLeadsTo) {
   fs::create_directory(dir / "sub");
   const struct {
     const char* what;
-    std::string path;    // given to Write
-    std::string target;  // where the table must be found; empty: nowhere
-    fs::perms mode;      // the target's mode afterwards
-    bool link_stays;     // `path` is still a symbolic link
+    std::string path;      // given to Write
+    std::string target;    // where the table must be found; empty: nowhere
+    fs::perms mode;        // the target's mode afterwards
+    bool link_stays;       // `path` is still a symbolic link
+    std::string old_name;  // another name of the file, which keeps its old bytes
   } cases[] = {
-      {"a new file", dir / "new.bin", dir / "new.bin", fs::perms::unknown, false},
+      {"a new file", dir / "new.bin", dir / "new.bin", fs::perms::unknown, false, ""},
       {"an existing file keeps its mode", dir / "kept.bin", dir / "kept.bin",
-       fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read, false},
+       fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read, false, ""},
       {"a symbolic link", dir / "link.bin", dir / "sub/real.bin",
-       fs::perms::owner_read | fs::perms::owner_write, true},
+       fs::perms::owner_read | fs::perms::owner_write, true, ""},
       {"a symbolic link to nothing yet", dir / "dangling.bin", dir / "sub/later.bin",
-       fs::perms::unknown, true},
-      {"a device", "/dev/null", "", fs::perms::unknown, false},
+       fs::perms::unknown, true, ""},
+      {"a device", "/dev/null", "", fs::perms::unknown, false, ""},
+      {"a file with a second hard link is replaced by a new file", dir / "hard.bin",
+       dir / "hard.bin", fs::perms::owner_read | fs::perms::owner_write, false, dir / "second.bin"},
   };
   WriteFile(dir / "kept.bin", "old");
   fs::permissions(dir / "kept.bin", cases[1].mode);
@@ -181,6 +190,9 @@ TEST_F(WriteTest, TheTableReplacesWhatThePathLeadsTo) {
   fs::permissions(dir / "sub/real.bin", cases[2].mode);
   fs::create_symlink("sub/real.bin", dir / "link.bin");
   fs::create_symlink(dir / "sub/later.bin", dir / "dangling.bin");
+  WriteFile(dir / "hard.bin", "old");
+  fs::permissions(dir / "hard.bin", cases[5].mode);
+  fs::create_hard_link(dir / "hard.bin", dir / "second.bin");
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     ASSERT_TRUE(Write(c.path, {5}, {6}, {7}));
@@ -192,14 +204,18 @@ TEST_F(WriteTest, TheTableReplacesWhatThePathLeadsTo) {
       EXPECT_EQ(fs::status(c.target).permissions(), c.mode);
     }
     EXPECT_EQ(fs::is_symlink(c.path), c.link_stays);
+    if (!c.old_name.empty()) {
+      EXPECT_EQ(ReadFile(c.old_name), "old");
+    }
   }
   std::vector<std::string> names;
   for (const auto& entry : fs::recursive_directory_iterator(dir.path())) {
     names.push_back(entry.path().filename().string());
   }
   std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"dangling.bin", "kept.bin", "later.bin", "link.bin",
-                                             "new.bin", "real.bin", "sub"}));
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"dangling.bin", "hard.bin", "kept.bin", "later.bin",
+                                      "link.bin", "new.bin", "real.bin", "second.bin", "sub"}));
 }
 
 TEST_F(WriteTest, AFileThatCannotBeCreatedIsReportedWithItsPath) {
@@ -212,6 +228,149 @@ TEST_F(WriteTest, AFileThatCannotBeCreatedIsReportedWithItsPath) {
 TEST_F(WriteTest, DataThatFailsOnlyAtCloseFailsTheWrite) {
   EXPECT_FALSE(Write("/dev/full", {1, 2}, {1, 2}, {1, 2}));
   EXPECT_EQ(printed, "");
+}
+
+// The names of temporary files in `directory`.
+std::vector<std::string> Temporaries(const std::filesystem::path& directory) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(".morv_conv-", 0) == 0) names.push_back(name);
+  }
+  return names;
+}
+
+// Whether the file system holding `directory` makes unnamed files.
+bool MakesUnnamedFiles(const std::filesystem::path& directory) {
+  const int fd = ::open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
+}
+
+using Staging = morv::OutputFile::Staging;
+
+// Either kind of temporary file: it holds the table until Commit puts it in
+// place, and is gone afterwards, or when the output is given up.
+TEST(OutputFileTest, EitherTemporaryFileHoldsTheTableUntilItIsWhole) {
+  namespace fs = std::filesystem;
+  ScratchDir dir;
+  fs::create_directory(dir / "sub");
+  const bool unnamed = MakesUnnamedFiles(dir.path());
+  const fs::perms kept = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+  const struct {
+    const char* what;
+    std::string path;    // opened
+    std::string target;  // where the bytes end up
+    bool existing;       // the target holds "old" before
+    bool commit;         // false: the output is given up
+    bool replaces;       // written to a temporary file (false: in place)
+  } cases[] = {
+      {"a new file", dir / "new.bin", dir / "new.bin", false, true, true},
+      {"an existing file", dir / "kept.bin", dir / "kept.bin", true, true, true},
+      {"a symbolic link", dir / "link.bin", dir / "sub/real.bin", true, true, true},
+      {"an output given up", dir / "kept.bin", dir / "kept.bin", true, false, true},
+      {"a new output given up", dir / "none.bin", dir / "none.bin", false, false, true},
+      {"a device", "/dev/null", "", false, true, false},
+  };
+  fs::create_symlink("sub/real.bin", dir / "link.bin");
+  for (const Staging staging : {Staging::kUnnamed, Staging::kNamed}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(c.what) + (staging == Staging::kNamed ? ", named" : ", unnamed"));
+      if (c.existing) {
+        WriteFile(c.target, "old");
+        fs::permissions(c.target, kept);
+      } else if (!c.target.empty()) {
+        fs::remove(c.target);
+      }
+      {
+        std::optional<morv::OutputFile> output = morv::OutputFile::Open(c.path.c_str(), staging);
+        ASSERT_TRUE(output.has_value());
+        EXPECT_EQ(output->Replaces(), c.replaces);
+        ASSERT_EQ(std::fputs("new table", output->Stream()), 1);
+        ASSERT_EQ(std::fflush(output->Stream()), 0);
+        // The path holds what it held; only a named temporary file is seen.
+        if (!c.target.empty()) {
+          EXPECT_EQ(fs::exists(c.target) ? ReadFile(c.target) : "", c.existing ? "old" : "");
+          const fs::path beside = fs::path(c.target).parent_path();
+          const bool named = staging == Staging::kNamed || !unnamed;
+          EXPECT_EQ(Temporaries(beside).size(), named ? 1u : 0u);
+        }
+        if (c.commit) {
+          EXPECT_TRUE(output->Commit());
+        }
+      }
+      if (!c.target.empty()) {
+        if (c.commit) {
+          EXPECT_EQ(ReadFile(c.target), "new table");
+        } else {
+          EXPECT_EQ(fs::exists(c.target) ? ReadFile(c.target) : "", c.existing ? "old" : "");
+        }
+        if (c.existing) {
+          EXPECT_EQ(fs::status(c.target).permissions(), kept);
+        }
+        EXPECT_EQ(Temporaries(fs::path(c.target).parent_path()), std::vector<std::string>{});
+      }
+      EXPECT_TRUE(fs::is_symlink(dir / "link.bin"));
+    }
+  }
+}
+
+// A process ended by a signal while its table is written leaves the old
+// file and no temporary file: the unnamed one goes with the process, a
+// named one is removed by the signal's handler before the signal ends the
+// process as it would have.
+TEST(OutputFileTest, ASignalEndingTheProcessTakesTheTemporaryFileWithIt) {
+  ScratchDir dir;
+  const bool unnamed = MakesUnnamedFiles(dir.path());
+  const std::string out = dir / "out.bin";
+  const struct {
+    const char* what;
+    Staging staging;
+    int signal;
+    bool ignored;  // by the process before it prepares for writing
+    bool needs_unnamed;
+  } cases[] = {
+      {"SIGINT, named", Staging::kNamed, SIGINT, false, false},
+      {"SIGTERM, named", Staging::kNamed, SIGTERM, false, false},
+      {"SIGHUP, named", Staging::kNamed, SIGHUP, false, false},
+      {"SIGHUP ignored stays ignored, named", Staging::kNamed, SIGHUP, true, false},
+      {"SIGTERM ignored stays ignored, named", Staging::kNamed, SIGTERM, true, false},
+      {"SIGXFSZ is ignored, named", Staging::kNamed, SIGXFSZ, false, false},
+      {"SIGTERM, unnamed", Staging::kUnnamed, SIGTERM, false, true},
+      {"SIGKILL, unnamed", Staging::kUnnamed, SIGKILL, false, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.needs_unnamed && !unnamed) continue;
+    WriteFile(out, "old");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      if (c.ignored) ::signal(c.signal, SIG_IGN);
+      morv::OutputFile::PrepareProcess();
+      std::optional<morv::OutputFile> output = morv::OutputFile::Open(out.c_str(), c.staging);
+      if (!output || std::fputs("new table", output->Stream()) < 0 ||
+          std::fflush(output->Stream()) != 0) {
+        ::_exit(2);
+      }
+      const std::size_t named = c.staging == Staging::kNamed ? 1 : 0;
+      if (Temporaries(dir.path()).size() != named) ::_exit(3);
+      ::raise(c.signal);
+      ::_exit(output->Commit() ? 0 : 4);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    const bool goes_on = c.ignored || c.signal == SIGXFSZ;
+    if (goes_on) {
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+      EXPECT_EQ(ReadFile(out), "new table");
+    } else {
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal) << status;
+      EXPECT_EQ(ReadFile(out), "old");
+    }
+    EXPECT_EQ(Temporaries(dir.path()), std::vector<std::string>{});
+  }
 }
 
 TEST(MessagesTest, AreTheShiftJisBytesOfTheirTexts) {
