@@ -4,7 +4,8 @@
 // that first use, through the library's own API: schema-style patterns must
 // match exactly what the ranges' definitions say, whether one thread asks
 // first or several ask at once, and validation against a schema must find
-// the built-in types, their patterns and the xsi: attributes' types ready.
+// the built-in types, their patterns and the xsi: attributes' types ready;
+// so must XSValue's checks of values against built-in types.
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@
 #include <string>
 #include <thread>
 #include <vector>
+#include <xercesc/framework/psvi/XSValue.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
 #include <xercesc/sax2/DefaultHandler.hpp>
 #include <xercesc/sax2/SAX2XMLReader.hpp>
@@ -221,6 +223,30 @@ TEST_F(XmlPlatformTest, SchemaValidationFindsTheBuiltInTypesOnFirstUse) {
     parser->parse(document.c_str());
     EXPECT_EQ(counter.errors == 0, c.valid) << counter.errors << " errors";
   }
+}
+
+struct ValueCase {
+  const char16_t* type;  // the name of a built-in type
+  const char16_t* value;
+  bool valid;
+};
+
+TEST_F(XmlPlatformTest, XsValueFindsTheBuiltInTypesOnFirstUse) {
+  const ValueCase cases[] = {
+      {u"language", u"en-GB", true},       {u"language", u"not a tag", false},
+      {u"language", u"toolongtag", false}, {u"int", u"-42", true},
+      {u"int", u"2147483648", false},      {u"boolean", u"true", true},
+      {u"boolean", u"maybe", false},       {u"NCName", u"a:b", false},
+  };
+  for (const ValueCase& c : cases) {
+    SCOPED_TRACE(Narrow(c.type) + " \"" + Narrow(c.value) + "\"");
+    const xercesc::XSValue::DataType type = xercesc::XSValue::getDataType(c.type);
+    ASSERT_NE(type, xercesc::XSValue::dt_MAXCOUNT);
+    xercesc::XSValue::Status status = xercesc::XSValue::st_Init;
+    EXPECT_EQ(xercesc::XSValue::validate(c.value, type, status), c.valid);
+    EXPECT_NE(status, xercesc::XSValue::st_CantCreateRegEx);
+  }
+  EXPECT_EQ(xercesc::XSValue::getDataType(u"no such type"), xercesc::XSValue::dt_MAXCOUNT);
 }
 
 }  // namespace
