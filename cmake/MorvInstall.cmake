@@ -36,6 +36,7 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/morv_convConfigVersion.cm
 install(FILES ${PROJECT_BINARY_DIR}/morv_convConfig.cmake
               ${PROJECT_BINARY_DIR}/morv_convConfigVersion.cmake
               ${PROJECT_SOURCE_DIR}/cmake/morv_convTables.cmake
+              ${PROJECT_SOURCE_DIR}/cmake/morv_convStaticIcu.cmake
         DESTINATION ${MORV_CMAKE_DIR} COMPONENT development)
 
 # Debian packages: morv-conv (the converter and its manual page) and

@@ -9,6 +9,7 @@
 #include "IntermediateFileParser/XmlPlatform.h"
 #include "converter/Messages.h"
 #include "converter/MorvConv.h"
+#include "converter/OutputFile.h"
 #include "platform/AppFramework.h"
 #include "platform/InputFile.h"
 
@@ -46,6 +47,9 @@ int RunConverter(int argc, char* argv[]) {
   }
 
   // The input is closed and released by now, so the output may replace it.
+  // From here on a file-size limit fails the write rather than ending the
+  // run, and an interrupted run leaves no temporary file.
+  OutputFile::PrepareProcess();
   if (!conv.Write(output_path)) {
     std::fputs(msg::kWriteFailed, stdout);
     return 1;

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "converter/Messages.h"
+#include "converter/OutputFile.h"
 #include "platform/InputFile.h"
 #include "platform/Memory.h"
-#include "platform/OutputFile.h"
 #include "platform/Prefaulter.h"
 
 namespace morv {
@@ -85,7 +85,7 @@ bool MorvConv::Convert(const ifp::TMorvDocument& document) {
 }
 
 bool MorvConv::Write(const char* path) const {
-  std::optional<os::OutputFile> output = os::OutputFile::Open(path);
+  std::optional<OutputFile> output = OutputFile::Open(path);
   if (!output) {
     std::printf(msg::kCannotCreateFile, os::DisplayPath(path).c_str());
     return false;

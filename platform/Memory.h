@@ -18,9 +18,9 @@ void AdviseSequentialFill(const void* buffer, std::size_t bytes) noexcept;
 // the writes.
 bool PopulatePages(std::uintptr_t first, std::uintptr_t last) noexcept;
 
-// The bytes the allocator set aside for `block`, a live block from operator
-// new or malloc: at least what was asked for, and what it costs the heap.
-std::size_t AllocatedSize(void* block) noexcept;
+// The bytes a block from the global operator new really takes (at least what
+// was asked for); 0 for null.
+std::size_t UsableSize(void* block) noexcept;
 
 }  // namespace morv::os
 

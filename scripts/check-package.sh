@@ -28,6 +28,26 @@ cmp "$consumer/tables/wave.bin" examples/consumer/documents/wave.expected.bin ||
 "$consumer/print_head" "$work/examples/blink.xml" | grep -q "^steps      36$" ||
   fail "print_head did not read the example's head"
 
+echo "check-package: the installed headers are the library's public face"
+installed=$(cd "$work/prefix/include/IntermediateFileParser" && find . -type f | sort)
+public=$(cd IntermediateFileParser && find . -maxdepth 1 -name '*.h' | sort)
+[[ "$installed" == "$public" ]] ||
+  fail "installed headers differ from IntermediateFileParser/*.h:"$'\n'"$installed"
+
+echo "check-package: added with add_subdirectory, the project brings no tests"
+parent=$work/parent
+mkdir -p "$parent"
+cat >"$parent/CMakeLists.txt" <<CMAKE
+cmake_minimum_required(VERSION 3.25)
+project(parent LANGUAGES CXX)
+enable_testing()
+add_subdirectory("$PWD" morv_conv)
+CMAKE
+cmake -S "$parent" -B "$parent/build" -DMORV_XERCES_LEAN_PREFIX="$PWD/build/xerces-lean/install" \
+  >/dev/null
+[[ $(ctest --test-dir "$parent/build" -N | tail -1) == "Total Tests: 0" ]] ||
+  fail "the project added tests to a parent project"
+
 echo "check-package: an edited document, and only it, is converted again"
 blink_before=$(stat -c %Y.%y "$consumer/tables/blink.bin")
 sleep 1
@@ -68,7 +88,7 @@ for file in ./usr/include/IntermediateFileParser/MorvDocReader.h \
   ./usr/lib/cmake/morv_conv/morv_convConfig.cmake ./usr/lib/libifp.a; do
   grep -qx "$file" <<<"$contents" || fail "$development lacks $file"
 done
-grep -q "XmlDocReaderImpl.h" <<<"$contents" && fail "$development carries a private header"
+grep -q "/internal/" <<<"$contents" && fail "$development carries a private header"
 dpkg-deb -f "$development" Depends | grep -q "morv-conv (= " || fail "$development misses morv-conv"
 dpkg-deb -x "$runtime" "$work/deb"
 "$work/deb/usr/bin/morv_conv" examples/blink.xml "$work/blink.bin"

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs the whole test suite.
+# Sets up, builds and runs the whole test suite (the default preset: build/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-scripts/build.sh -DMORV_BUILD_TESTS=ON
-ctest --test-dir build --output-on-failure -j"$(nproc)"
+export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
+cmake --preset default >/dev/null
+cmake --build --preset default
+ctest --preset default

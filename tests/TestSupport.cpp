@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -79,6 +80,38 @@ std::string TableFile(const std::vector<unsigned>& frames, const std::vector<uns
   for (const unsigned t : textures) bytes.push_back(static_cast<char>(t & 0xFF));
   for (const unsigned p : palettes) bytes.push_back(static_cast<char>(p & 0xFF));
   return bytes;
+}
+
+std::vector<std::string> Leftovers(const std::filesystem::path& dir,
+                                   const std::vector<std::string>& known) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    const std::string name = entry.path().filename().string();
+    if (std::find(known.begin(), known.end(), name) == known.end()) names.push_back(name);
+  }
+  return names;
+}
+
+void WriteStepsDocument(const std::string& path, int steps) {
+  std::string frames, textures;
+  for (int i = 0; i < steps; ++i) {
+    frames += std::to_string(i) + " ";
+    textures += std::to_string(i % 3) + " ";
+  }
+  const std::string n = std::to_string(steps);
+  WriteFile(path, "<r><body><d><frame_idx size='" + n + "'>" + frames +
+                      "</frame_idx><image_idx size='" + n + "'>" + textures +
+                      "</image_idx><palette_idx size='" + n + "'>" + textures +
+                      "</palette_idx></d></body></r>");
+}
+
+std::vector<std::string> Temporaries(const std::filesystem::path& directory) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(".morv_conv-", 0) == 0) names.push_back(name);
+  }
+  return names;
 }
 
 std::unique_ptr<ifp::TXmlPlatform> XmlPlatformTest::platform_;

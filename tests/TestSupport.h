@@ -6,10 +6,12 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "IntermediateFileParser/XmlPlatform.h"
@@ -62,25 +64,62 @@ std::string EntityBombDoctype();
 std::string TableFile(const std::vector<unsigned>& frames, const std::vector<unsigned>& textures,
                       const std::vector<unsigned>& palettes);
 
+// Names in the directory other than the given ones: temporary files left behind.
+std::vector<std::string> Leftovers(const std::filesystem::path& dir,
+                                   const std::vector<std::string>& known);
+
+// The names of temporary files in `directory`.
+std::vector<std::string> Temporaries(const std::filesystem::path& directory);
+
+// Whether the file system holding `directory` makes unnamed files (never on
+// Windows).
+bool MakesUnnamedFiles(const std::filesystem::path& directory);
+
+// Writes a document of `steps` pattern steps to `path`: frame i, texture and
+// palette i % 3.
+void WriteStepsDocument(const std::string& path, int steps);
+
 // The converter's console text: its lines end with the system's line end
 // (CR LF on Windows, where messages are written in text mode).
 std::string ConsoleText(const std::string& text);
 
 struct ProcessResult {
-  int status = -1;       // exit status; -1 when the process did not exit normally
-  int signal = 0;        // the signal that ended it, if any (POSIX)
-  std::string out;       // everything written to standard output
-  std::string err;       // everything written to standard error
-  double seconds = 0;    // wall time
-  long max_rss_kib = 0;  // peak resident memory (of the converter, for RunConverter)
+  int status = -1;               // exit status; -1 when the process did not exit normally
+  int signal = 0;                // the signal that ended it, if any (POSIX)
+  std::string out;               // everything written to standard output
+  std::string err;               // everything written to standard error
+  double seconds = 0;            // wall time
+  long max_rss_kib = 0;          // peak resident memory (of the converter, for RunConverter)
+  bool interrupted = false;      // the Interruption's point was reached
+  bool tracing_refused = false;  // the system does not let the test trace the program
+};
+
+// A signal sent to a program at a known point of its run: the first time it
+// enters one of `syscalls` (with, when `descriptor_in` is set, a first
+// argument that is a descriptor of a file in that directory), it is held
+// there, `at_stop` runs, and the signal is sent as it goes on.
+struct Interruption {
+  std::vector<long> syscalls;
+  std::string descriptor_in;
+  int signal = 0;
+  std::function<void()> at_stop;
 };
 
 struct ProcessLimits {
-  std::optional<std::uint64_t> file_size;    // RLIMIT_FSIZE, with SIGXFSZ ignored (POSIX)
-  std::optional<std::uint64_t> cpu_seconds;  // RLIMIT_CPU; a job's time limit on Windows
-  std::optional<double> wall_seconds;        // killed when still running after this
-  std::vector<std::string> environment;      // extra NAME=value entries
-  bool stdout_closed = false;                // standard output is a pipe nobody reads
+  // RLIMIT_FSIZE, as `ulimit -f` sets it (POSIX)
+  std::optional<std::uint64_t> file_size;
+  // RLIMIT_CPU; a job's time limit on Windows
+  std::optional<std::uint64_t> cpu_seconds;
+  // killed when still running after this
+  std::optional<double> wall_seconds;
+  // extra NAME=value entries
+  std::vector<std::string> environment;
+  // standard output is a pipe nobody reads
+  bool stdout_closed = false;
+  // runs as this user and group (POSIX, needs root)
+  std::optional<std::pair<std::uint32_t, std::uint32_t>> user;
+  // for Run only, not RunConverter (POSIX)
+  std::optional<Interruption> interruption;
 };
 
 // Runs `argv` (argv[0] is the program) and waits for it.

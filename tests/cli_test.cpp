@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <iostream>
 #include <optional>
 #include <string>
 #include <thread>
@@ -15,10 +16,12 @@
 
 namespace {
 
+using morv::test::Leftovers;
 using morv::test::ReadFile;
 using morv::test::RunConverter;
 using morv::test::ScratchDir;
 using morv::test::WriteFile;
+using morv::test::WriteStepsDocument;
 namespace msg = morv::test::msg;
 
 const std::string kData = MORV_TEST_DATA_DIR;
@@ -143,31 +146,14 @@ struct WriteFailureCase {
   std::optional<morv::test::TSystem> only = std::nullopt;  // the one system it means something on
 };
 
-// Names in the directory other than the given ones: temporary files left behind.
-std::vector<std::string> Leftovers(const ScratchDir& dir, const std::vector<std::string>& known) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
-    const std::string name = entry.path().filename().string();
-    if (std::find(known.begin(), known.end(), name) == known.end()) names.push_back(name);
-  }
-  return names;
-}
-
 TEST_F(CliTest, AFailedWriteReportsEachPieceAndLeavesWhatThePathHeld) {
   // 40,000 steps: 4 + 80,000 + 40,000 + 40,000 bytes, more than stdio
   // buffers, so the writing fails inside the piece the limit falls in.
-  const int steps = 40000;
-  std::string frames, textures;
-  for (int i = 0; i < steps; ++i) {
-    frames += std::to_string(i) + " ";
-    textures += std::to_string(i % 3) + " ";
-  }
-  const std::string n = std::to_string(steps);
   const std::string big = dir / "big.xml";
-  WriteFile(big, "<r><body><d><frame_idx size='" + n + "'>" + frames +
-                     "</frame_idx><image_idx size='" + n + "'>" + textures +
-                     "</image_idx><palette_idx size='" + n + "'>" + textures +
-                     "</palette_idx></d></body></r>");
+  WriteStepsDocument(big, 40000);
+  // 100,000 steps, 400,004 bytes, under `ulimit -f 100` (102,400 bytes).
+  const std::string huge = dir / "huge.xml";
+  WriteStepsDocument(huge, 100000);
   const std::string out = dir / "out.bin";
   const std::string same = dir / "same.xml";  // a document given as its own output
   const std::string read_only = dir / "read-only.bin";
@@ -205,6 +191,10 @@ TEST_F(CliTest, AFailedWriteReportsEachPieceAndLeavesWhatThePathHeld) {
        TSystem::kPosix},
       {"the document as its own output", same, same, 50'000,
        msg::kFrameFailed + msg::kTextureFailed + msg::kPaletteFailed, TSystem::kPosix},
+      {"ulimit -f 100 and a 100,000-step table", huge, out, 102'400,
+       msg::kFrameFailed + msg::kTextureFailed + msg::kPaletteFailed, TSystem::kPosix},
+      // A path that names no file cannot be created, like any other.
+      {"empty path", big, "", {}, msg::CannotCreate("")},
       // Root may write any file on POSIX systems; a read-only file is
       // read-only to everyone on Windows.
       {"read-only file", big, read_only, {}, msg::CannotCreate(read_only), TSystem::kWindows},
@@ -227,8 +217,10 @@ TEST_F(CliTest, AFailedWriteReportsEachPieceAndLeavesWhatThePathHeld) {
     // Nothing of the failed table is left, at the path or beside it.
     EXPECT_EQ(ReadFile(out), kSentinel);
     EXPECT_EQ(ReadFile(same), document);
-    EXPECT_EQ(Leftovers(dir, {"big.xml", "out.bin", "same.xml", "read-only.bin"}),
-              std::vector<std::string>{});
+    EXPECT_EQ(result.signal, 0);
+    EXPECT_EQ(
+        Leftovers(dir.path(), {"big.xml", "huge.xml", "out.bin", "same.xml", "read-only.bin"}),
+        std::vector<std::string>{});
   }
 }
 

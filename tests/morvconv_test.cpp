@@ -14,6 +14,7 @@
 
 #include "TestSupport.h"
 #include "converter/Messages.h"
+#include "converter/OutputFile.h"
 
 namespace {
 
@@ -165,24 +166,28 @@ TEST_F(WriteTest, TheTableReplacesWhatThePathLeadsTo) {
   fs::create_directory(morv::test::FsPath(dir / "sub"));
   const struct {
     const char* what;
-    std::string path;                            // given to Write
-    std::string target;                          // where the table must be found; empty: nowhere
-    fs::perms mode;                              // the target's mode afterwards
-    bool link_stays;                             // `path` is still a symbolic link
+    std::string path;      // given to Write
+    std::string target;    // where the table must be found; empty: nowhere
+    fs::perms mode;        // the target's mode afterwards
+    bool link_stays;       // `path` is still a symbolic link
+    std::string old_name;  // another name of the file, which keeps its old bytes
     std::optional<TSystem> only = std::nullopt;  // the one system the row means something on
   } cases[] = {
-      {"a new file", dir / "new.bin", dir / "new.bin", fs::perms::unknown, false},
+      {"a new file", dir / "new.bin", dir / "new.bin", fs::perms::unknown, false, ""},
       {"an existing file keeps its mode", dir / "kept.bin", dir / "kept.bin",
-       fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read, false,
+       fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read, false, "",
        TSystem::kPosix},
       {"a symbolic link", dir / "link.bin", dir / "sub/real.bin",
-       fs::perms::owner_read | fs::perms::owner_write, true, TSystem::kPosix},
+       fs::perms::owner_read | fs::perms::owner_write, true, "", TSystem::kPosix},
       {"a symbolic link to nothing yet", dir / "dangling.bin", dir / "sub/later.bin",
-       fs::perms::unknown, true, TSystem::kPosix},
-      {"a device", "/dev/null", "", fs::perms::unknown, false, TSystem::kPosix},
-      {"an existing file", dir / "old.bin", dir / "old.bin", fs::perms::unknown, false,
+       fs::perms::unknown, true, "", TSystem::kPosix},
+      {"a device", "/dev/null", "", fs::perms::unknown, false, "", TSystem::kPosix},
+      {"a file with a second hard link is replaced by a new file", dir / "hard.bin",
+       dir / "hard.bin", fs::perms::owner_read | fs::perms::owner_write, false, dir / "second.bin",
+       TSystem::kPosix},
+      {"an existing file", dir / "old.bin", dir / "old.bin", fs::perms::unknown, false, "",
        TSystem::kWindows},
-      {"the null device", "NUL", "", fs::perms::unknown, false, TSystem::kWindows},
+      {"the null device", "NUL", "", fs::perms::unknown, false, "", TSystem::kWindows},
   };
   std::vector<std::string> expected_names{"new.bin", "sub"};
   if (kSystem == TSystem::kPosix) {
@@ -192,8 +197,12 @@ TEST_F(WriteTest, TheTableReplacesWhatThePathLeadsTo) {
     fs::permissions(dir / "sub/real.bin", cases[2].mode);
     fs::create_symlink("sub/real.bin", dir / "link.bin");
     fs::create_symlink(dir / "sub/later.bin", dir / "dangling.bin");
+    WriteFile(dir / "hard.bin", "old");
+    fs::permissions(dir / "hard.bin", cases[5].mode);
+    fs::create_hard_link(dir / "hard.bin", dir / "second.bin");
     expected_names.insert(expected_names.end(),
-                          {"dangling.bin", "kept.bin", "later.bin", "link.bin", "real.bin"});
+                          {"dangling.bin", "hard.bin", "kept.bin", "later.bin", "link.bin",
+                           "real.bin", "second.bin"});
   } else {
     WriteFile(dir / "old.bin", "old");
     expected_names.push_back("old.bin");
@@ -210,6 +219,9 @@ TEST_F(WriteTest, TheTableReplacesWhatThePathLeadsTo) {
       EXPECT_EQ(fs::status(c.target).permissions(), c.mode);
     }
     EXPECT_EQ(fs::is_symlink(morv::test::FsPath(c.path)), c.link_stays);
+    if (!c.old_name.empty()) {
+      EXPECT_EQ(ReadFile(c.old_name), "old");
+    }
   }
   std::vector<std::string> names;
   for (const auto& entry : fs::recursive_directory_iterator(dir.path())) {
@@ -235,6 +247,83 @@ TEST_F(WriteTest, DataThatFailsOnlyAtCloseFailsTheWrite) {
   }
   EXPECT_FALSE(Write("/dev/full", {1, 2}, {1, 2}, {1, 2}));
   EXPECT_EQ(printed, "");
+}
+
+using Staging = morv::OutputFile::Staging;
+
+// Either kind of temporary file: it holds the table until Commit puts it in
+// place, and is gone afterwards, or when the output is given up.
+// Symbolic links and /dev/null are POSIX's rows, NUL Windows's.
+TEST(OutputFileTest, EitherTemporaryFileHoldsTheTableUntilItIsWhole) {
+  namespace fs = std::filesystem;
+  using morv::test::kSystem;
+  using morv::test::MakesUnnamedFiles;
+  using morv::test::Temporaries;
+  using morv::test::TSystem;
+  ScratchDir dir;
+  fs::create_directory(dir / "sub");
+  const bool unnamed = MakesUnnamedFiles(dir.path());
+  const fs::perms kept = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+  const struct {
+    const char* what;
+    std::string path;                            // opened
+    std::string target;                          // where the bytes end up
+    bool existing;                               // the target holds "old" before
+    bool commit;                                 // false: the output is given up
+    bool replaces;                               // written to a temporary file (false: in place)
+    std::optional<TSystem> only = std::nullopt;  // the one system the row means something on
+  } cases[] = {
+      {"a new file", dir / "new.bin", dir / "new.bin", false, true, true},
+      {"an existing file", dir / "kept.bin", dir / "kept.bin", true, true, true},
+      {"a symbolic link", dir / "link.bin", dir / "sub/real.bin", true, true, true,
+       TSystem::kPosix},
+      {"an output given up", dir / "kept.bin", dir / "kept.bin", true, false, true},
+      {"a new output given up", dir / "none.bin", dir / "none.bin", false, false, true},
+      {"a device", "/dev/null", "", false, true, false, TSystem::kPosix},
+      {"the null device", "NUL", "", false, true, false, TSystem::kWindows},
+  };
+  if (kSystem == TSystem::kPosix) fs::create_symlink("sub/real.bin", dir / "link.bin");
+  for (const Staging staging : {Staging::kUnnamed, Staging::kNamed}) {
+    for (const auto& c : cases) {
+      if (c.only && *c.only != kSystem) continue;
+      SCOPED_TRACE(std::string(c.what) + (staging == Staging::kNamed ? ", named" : ", unnamed"));
+      if (c.existing) {
+        WriteFile(c.target, "old");
+        fs::permissions(c.target, kept);
+      } else if (!c.target.empty()) {
+        fs::remove(c.target);
+      }
+      {
+        std::optional<morv::OutputFile> output = morv::OutputFile::Open(c.path.c_str(), staging);
+        ASSERT_TRUE(output.has_value());
+        EXPECT_EQ(output->Replaces(), c.replaces);
+        ASSERT_GE(std::fputs("new table", output->Stream()), 0);  // non-negative on success
+        ASSERT_EQ(std::fflush(output->Stream()), 0);
+        // The path holds what it held; only a named temporary file is seen.
+        if (!c.target.empty()) {
+          EXPECT_EQ(fs::exists(c.target) ? ReadFile(c.target) : "", c.existing ? "old" : "");
+          const fs::path beside = fs::path(c.target).parent_path();
+          const bool named = staging == Staging::kNamed || !unnamed;
+          EXPECT_EQ(Temporaries(beside).size(), named ? 1u : 0u);
+        }
+        if (c.commit) {
+          EXPECT_TRUE(output->Commit());
+        }
+      }
+      if (!c.target.empty()) {
+        if (c.commit) {
+          EXPECT_EQ(ReadFile(c.target), "new table");
+        } else {
+          EXPECT_EQ(fs::exists(c.target) ? ReadFile(c.target) : "", c.existing ? "old" : "");
+        }
+        if (c.existing && kSystem == TSystem::kPosix) {
+          EXPECT_EQ(fs::status(c.target).permissions(), kept);
+        }
+        EXPECT_EQ(Temporaries(fs::path(c.target).parent_path()), std::vector<std::string>{});
+      }
+      EXPECT_EQ(fs::is_symlink(dir / "link.bin"), kSystem == TSystem::kPosix);
+    }
+  }
 }
 
 TEST(MessagesTest, AreTheShiftJisBytesOfTheirTexts) {

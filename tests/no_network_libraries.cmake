@@ -10,20 +10,21 @@ set(network_libraries
   gssapi_krb5 krb5 krb5support k5crypto com_err keyutils
   ldap lber sasl2 resolv brotlidec brotlicommon zstd z ffi)
 
-execute_process(COMMAND ldd "${PROGRAM}" OUTPUT_VARIABLE listing RESULT_VARIABLE status)
-if(NOT status EQUAL 0)
-  message(FATAL_ERROR "ldd ${PROGRAM} failed (${status})")
+# Every shared library the program needs, directly or through another one,
+# as the dynamic loader would find it.
+file(GET_RUNTIME_DEPENDENCIES EXECUTABLES "${PROGRAM}"
+     RESOLVED_DEPENDENCIES_VAR paths UNRESOLVED_DEPENDENCIES_VAR unresolved)
+if(unresolved)
+  message(FATAL_ERROR "${PROGRAM} needs libraries that cannot be found: ${unresolved}")
 endif()
-string(REPLACE "\n" ";" lines "${listing}")
 set(names)
-foreach(line IN LISTS lines)
-  if(line MATCHES "^[ \t]*([^ \t]+)")
-    list(APPEND names "${CMAKE_MATCH_1}")
-  endif()
+foreach(path IN LISTS paths)
+  get_filename_component(name "${path}" NAME)
+  list(APPEND names "${name}")
 endforeach()
-# A listing without the C library is not a listing of shared libraries.
+# A list without the C library is not a list of shared libraries.
 if(NOT names MATCHES "(^|;)libc\\.so")
-  message(FATAL_ERROR "ldd ${PROGRAM} listed no C library:\n${listing}")
+  message(FATAL_ERROR "no C library among the libraries of ${PROGRAM}: ${names}")
 endif()
 
 set(found)

@@ -42,6 +42,8 @@ bool PopulatePages(std::uintptr_t first, std::uintptr_t last) noexcept {
 #endif
 }
 
-std::size_t AllocatedSize(void* block) noexcept { return ::malloc_usable_size(block); }
+std::size_t UsableSize(void* block) noexcept {
+  return block == nullptr ? 0 : ::malloc_usable_size(block);
+}
 
 }  // namespace morv::os

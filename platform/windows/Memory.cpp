@@ -12,6 +12,6 @@ void AdviseSequentialFill(const void*, std::size_t) noexcept {}
 // writes fault them in themselves, and the prefaulter stops asking.
 bool PopulatePages(std::uintptr_t, std::uintptr_t) noexcept { return false; }
 
-std::size_t AllocatedSize(void* block) noexcept { return ::_msize(block); }
+std::size_t UsableSize(void* block) noexcept { return block != nullptr ? ::_msize(block) : 0; }
 
 }  // namespace morv::os

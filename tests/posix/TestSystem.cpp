@@ -3,13 +3,16 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <iconv.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ptrace.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -47,6 +50,9 @@ std::string Encode(const std::string& utf8, const char* encoding) {
 
 namespace {
 
+// The exit status of a child that the test may not trace.
+constexpr int kTracingRefused = 126;
+
 void SetLimit(int resource, std::uint64_t value) {
   const rlimit limit{static_cast<rlim_t>(value), static_cast<rlim_t>(value)};
   ::setrlimit(resource, &limit);
@@ -56,17 +62,83 @@ void SetLimit(int resource, std::uint64_t value) {
                             int out_fd, int err_fd) {
   ::dup2(out_fd, STDOUT_FILENO);
   ::dup2(err_fd, STDERR_FILENO);
-  if (limits.file_size) {
-    ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG
-    SetLimit(RLIMIT_FSIZE, *limits.file_size);
+  // The program starts as from a fresh shell, whatever the test process
+  // ignores or blocks: every signal has its default action and none waits.
+  for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
+    ::signal(signal_number, SIG_DFL);
   }
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  // As a shell's `ulimit -f` sets it: a write past the limit raises SIGXFSZ,
+  // whose default action ends the program unless it ignores the signal.
+  if (limits.file_size) SetLimit(RLIMIT_FSIZE, *limits.file_size);
   if (limits.cpu_seconds) SetLimit(RLIMIT_CPU, *limits.cpu_seconds);
   for (const std::string& entry : limits.environment) ::putenv(const_cast<char*>(entry.c_str()));
+  if (limits.user) {
+    const gid_t group = static_cast<gid_t>(limits.user->second);
+    if (::setgroups(1, &group) != 0 || ::setgid(group) != 0 ||
+        ::setuid(static_cast<uid_t>(limits.user->first)) != 0) {
+      ::_exit(127);
+    }
+  }
+  if (limits.interruption && ::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) {
+    ::_exit(kTracingRefused);
+  }
   std::vector<char*> args;
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
   ::execv(args[0], args.data());
   ::_exit(127);
+}
+
+// Whether `fd` of process `pid` is a file in `directory` (always, for an
+// empty directory); a file without a name still shows the directory.
+bool DescriptorIn(pid_t pid, unsigned long long fd, const std::string& directory) {
+  if (directory.empty()) return true;
+  std::array<char, 4096> target{};
+  const std::string link = "/proc/" + std::to_string(pid) + "/fd/" + std::to_string(fd);
+  const ssize_t length = ::readlink(link.c_str(), target.data(), target.size());
+  if (length <= 0) return false;
+  return std::string(target.data(), static_cast<std::size_t>(length)).rfind(directory + "/", 0) ==
+         0;
+}
+
+// Follows the traced child's system calls up to the interruption's point,
+// holds it there, sends the signal and lets it go. The child's wait status
+// when it ended before that point (or could not be traced).
+std::optional<int> Interrupt(pid_t pid, const Interruption& at, ProcessResult& result) {
+  int status = 0;
+  if (::waitpid(pid, &status, 0) != pid) throw std::runtime_error("waitpid failed");
+  if (!WIFSTOPPED(status)) {  // it never reached exec
+    result.tracing_refused = WIFEXITED(status) && WEXITSTATUS(status) == kTracingRefused;
+    return status;
+  }
+  ::ptrace(PTRACE_SETOPTIONS, pid, nullptr, PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL);
+  long pass_on = 0;  // a signal the child received, delivered as it goes on
+  for (;;) {
+    ::ptrace(PTRACE_SYSCALL, pid, nullptr, pass_on);
+    pass_on = 0;
+    if (::waitpid(pid, &status, 0) != pid) throw std::runtime_error("waitpid failed");
+    if (!WIFSTOPPED(status)) return status;
+    if (WSTOPSIG(status) != (SIGTRAP | 0x80)) {
+      pass_on = WSTOPSIG(status);
+      continue;
+    }
+    __ptrace_syscall_info info{};
+    if (::ptrace(PTRACE_GET_SYSCALL_INFO, pid, sizeof info, &info) <= 0 ||
+        info.op != PTRACE_SYSCALL_INFO_ENTRY ||
+        std::find(at.syscalls.begin(), at.syscalls.end(), static_cast<long>(info.entry.nr)) ==
+            at.syscalls.end() ||
+        !DescriptorIn(pid, info.entry.args[0], at.descriptor_in)) {
+      continue;
+    }
+    result.interrupted = true;
+    if (at.at_stop) at.at_stop();
+    ::kill(pid, at.signal);
+    ::ptrace(PTRACE_DETACH, pid, nullptr, 0);
+    return std::nullopt;
+  }
 }
 
 }  // namespace
@@ -85,6 +157,8 @@ ProcessResult Run(const std::vector<std::string>& argv, const ProcessLimits& lim
   ::close(err_pipe[1]);
 
   ProcessResult result;
+  std::optional<int> ended;  // the wait status, once the child is reaped
+  if (limits.interruption) ended = Interrupt(pid, *limits.interruption, result);
   std::array<pollfd, 2> fds{{{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}}};
   std::array<std::string*, 2> sinks{&result.out, &result.err};
   int open_fds = 2;
@@ -115,9 +189,9 @@ ProcessResult Run(const std::vector<std::string>& argv, const ProcessLimits& lim
       }
     }
   }
-  int wait_status = 0;
+  int wait_status = ended.value_or(0);
   rusage usage{};
-  ::wait4(pid, &wait_status, 0, &usage);
+  if (!ended) ::wait4(pid, &wait_status, 0, &usage);
   result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   result.max_rss_kib = usage.ru_maxrss;
   if (WIFEXITED(wait_status)) result.status = WEXITSTATUS(wait_status);
@@ -137,6 +211,13 @@ ProcessResult RunConverter(const std::vector<std::string>& args, const ProcessLi
   std::istringstream(ReadFile(report)) >> result.max_rss_kib;
   std::filesystem::remove(report);
   return result;
+}
+
+bool MakesUnnamedFiles(const std::filesystem::path& directory) {
+  const int fd = ::open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
 }
 
 LoopbackListener::LoopbackListener()

@@ -228,6 +228,8 @@ ProcessResult RunConverter(const std::vector<std::string>& args, const ProcessLi
   return Run(argv, limits);
 }
 
+bool MakesUnnamedFiles(const std::filesystem::path&) { return false; }
+
 namespace {
 
 // Winsock, up for as long as a listener needs it.

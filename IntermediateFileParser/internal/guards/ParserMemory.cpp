@@ -18,13 +18,13 @@ void* TParserMemory::allocate(XMLSize_t size) {
   if (in_use_ >= budget_ || size > budget_ - in_use_) throw xercesc::OutOfMemoryException();
   void* const block = ::operator new(size, std::nothrow);
   if (block == nullptr) throw xercesc::OutOfMemoryException();
-  in_use_ += morv::os::AllocatedSize(block);
+  in_use_ += morv::os::UsableSize(block);
   return block;
 }
 
 void TParserMemory::deallocate(void* p) {
   if (p == nullptr) return;
-  const std::size_t size = morv::os::AllocatedSize(p);
+  const std::size_t size = morv::os::UsableSize(p);
   in_use_ -= size < in_use_ ? size : in_use_;
   ::operator delete(p);
 }

@@ -1,0 +1,124 @@
+#ifndef MORV_OS_FILEREPLACEMENT_H
+#define MORV_OS_FILEREPLACEMENT_H
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+// The operating system's side of the output file: finding what an output
+// path leads to, the temporary file a table is written to, giving it its
+// name, writing in place, and the signals that must not leave a temporary
+// file behind. Every system call of the output is made behind this
+// interface; the converter's OutputFile decides only which of these to use.
+namespace morv::os {
+
+// A writable regular file that the table is to take the place of, as it was
+// when the output was opened.
+struct ExistingFile {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::uint32_t owner = 0;
+  std::uint32_t group = 0;
+  std::uint32_t mode = 0;  // permission bits
+};
+
+// Where a table that replaces the output goes.
+struct Destination {
+  std::string path;                      // the end of the output path's chain of symbolic links
+  std::string directory;                 // the directory holding it
+  std::optional<ExistingFile> existing;  // nothing when no file is there yet
+};
+
+// Where the table replacing `path` goes. Nothing when the output is not
+// replaced: the path leads to something other than a regular file (a
+// device, a FIFO, a directory), to a file that cannot be written, along a
+// chain of links that cannot be followed, or names no file at all (empty, or
+// ending in a slash).
+std::optional<Destination> FindDestination(const char* path);
+
+// An open file descriptor, closed when dropped.
+class Descriptor {
+ public:
+  Descriptor() noexcept = default;
+  explicit Descriptor(int fd) noexcept : fd_(fd) {}
+  Descriptor(Descriptor&& other) noexcept;
+  Descriptor& operator=(Descriptor&& other) noexcept;
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  ~Descriptor();
+
+  int Get() const noexcept { return fd_; }
+  bool IsOpen() const noexcept { return fd_ >= 0; }
+  // Gives the descriptor up without closing it.
+  int Release() noexcept;
+  // Closes it now; false when the close reports an error.
+  bool Close() noexcept;
+
+ private:
+  int fd_ = -1;
+};
+
+// The file a table is written to before it takes the place of the output.
+// Either unnamed, so that it vanishes with the process however that ends
+// (even killed outright), or, where the file system cannot make an unnamed
+// file, under a fresh name ".morv_conv-*.tmp" beside the output, which is
+// removed when the file is dropped and when SIGINT, SIGTERM or SIGHUP ends
+// the process (see PrepareSignals). Either way it is created with the
+// replaced file's permission bits, and its owner where the system lets a
+// file be given away.
+class Temporary {
+ public:
+  // Nothing when the file system cannot make an unnamed file in the
+  // destination's directory, or this process could not give it a name.
+  static std::optional<Temporary> MakeUnnamed(const Destination& destination);
+  // Nothing when no file can be created in the destination's directory.
+  static std::optional<Temporary> MakeNamed(const Destination& destination);
+
+  Temporary(Temporary&& other) noexcept;
+  Temporary& operator=(Temporary&&) = delete;
+  Temporary(const Temporary&) = delete;
+  Temporary& operator=(const Temporary&) = delete;
+  // A named file not yet put in place is removed.
+  ~Temporary();
+
+  // A stream writing the file from its start, with a descriptor of its own;
+  // nothing when none can be made.
+  std::FILE* OpenStream() const;
+
+  // Puts the whole file at the destination's path, replacing what is there.
+  // Where that replacement is refused (another user's file in a sticky
+  // directory, a directory entry that may not change) but the file there is
+  // still the writable file the output was opened on, the table is copied
+  // into it in place instead, so it keeps its owner and mode. False when the
+  // table could not be put there; the path then holds what it held before,
+  // unless a copy in place failed part way.
+  bool Publish(const Destination& destination);
+
+ private:
+  Temporary(Descriptor file, std::string name) noexcept;
+  void Remove() noexcept;
+
+  Descriptor file_;   // open for reading and writing
+  std::string name_;  // the path of a named file; empty for an unnamed one
+  int slot_ = -1;     // where the signal handler finds name_; -1: nowhere
+};
+
+// Opens the output at `path` for writing in place, from its start. An
+// existing file found by FindDestination (`existing` set) is opened without
+// being created anew and only if it is still that file; anything else is
+// opened as fopen(path, "wb") opens it. Nothing when it cannot be opened.
+std::FILE* OpenInPlace(const char* path, const std::optional<Destination>& destination);
+
+// Sets up the process's signals for writing outputs: SIGXFSZ is ignored, so
+// that a write past a file-size limit fails (EFBIG) like any other failed
+// write instead of ending the process; SIGINT, SIGTERM and SIGHUP remove
+// the named temporary files that exist at that moment, then end the process
+// with the signal as before. A signal the process was started ignoring stays
+// ignored. The names of the named temporary files are kept for the handler
+// in a small process-wide table (four at a time; the converter makes one).
+void PrepareSignals();
+
+}  // namespace morv::os
+
+#endif  // MORV_OS_FILEREPLACEMENT_H

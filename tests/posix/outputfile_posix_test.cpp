@@ -1,0 +1,83 @@
+// The output file on what only POSIX systems have: a process ended by a
+// signal while its table is written.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+#include "converter/OutputFile.h"
+
+namespace {
+
+using morv::test::MakesUnnamedFiles;
+using morv::test::ReadFile;
+using morv::test::ScratchDir;
+using morv::test::Temporaries;
+using morv::test::WriteFile;
+using Staging = morv::OutputFile::Staging;
+
+// A process ended by a signal while its table is written leaves the old
+// file and no temporary file: the unnamed one goes with the process, a
+// named one is removed by the signal's handler before the signal ends the
+// process as it would have.
+TEST(OutputFileTest, ASignalEndingTheProcessTakesTheTemporaryFileWithIt) {
+  ScratchDir dir;
+  const bool unnamed = MakesUnnamedFiles(dir.path());
+  const std::string out = dir / "out.bin";
+  const struct {
+    const char* what;
+    Staging staging;
+    int signal;
+    bool ignored;  // by the process before it prepares for writing
+    bool needs_unnamed;
+  } cases[] = {
+      {"SIGINT, named", Staging::kNamed, SIGINT, false, false},
+      {"SIGTERM, named", Staging::kNamed, SIGTERM, false, false},
+      {"SIGHUP, named", Staging::kNamed, SIGHUP, false, false},
+      {"SIGHUP ignored stays ignored, named", Staging::kNamed, SIGHUP, true, false},
+      {"SIGTERM ignored stays ignored, named", Staging::kNamed, SIGTERM, true, false},
+      {"SIGXFSZ is ignored, named", Staging::kNamed, SIGXFSZ, false, false},
+      {"SIGTERM, unnamed", Staging::kUnnamed, SIGTERM, false, true},
+      {"SIGKILL, unnamed", Staging::kUnnamed, SIGKILL, false, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.needs_unnamed && !unnamed) continue;
+    WriteFile(out, "old");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      if (c.ignored) ::signal(c.signal, SIG_IGN);
+      morv::OutputFile::PrepareProcess();
+      std::optional<morv::OutputFile> output = morv::OutputFile::Open(out.c_str(), c.staging);
+      if (!output || std::fputs("new table", output->Stream()) < 0 ||
+          std::fflush(output->Stream()) != 0) {
+        ::_exit(2);
+      }
+      const std::size_t named = c.staging == Staging::kNamed ? 1 : 0;
+      if (Temporaries(dir.path()).size() != named) ::_exit(3);
+      ::raise(c.signal);
+      ::_exit(output->Commit() ? 0 : 4);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    const bool goes_on = c.ignored || c.signal == SIGXFSZ;
+    if (goes_on) {
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+      EXPECT_EQ(ReadFile(out), "new table");
+    } else {
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal) << status;
+      EXPECT_EQ(ReadFile(out), "old");
+    }
+    EXPECT_EQ(Temporaries(dir.path()), std::vector<std::string>{});
+  }
+}
+
+}  // namespace
