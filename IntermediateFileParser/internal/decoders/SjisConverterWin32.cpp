@@ -22,6 +22,8 @@ constexpr unsigned kCodePage = 932;
 // one is the converter's own, so that every other name can be given to the
 // decoders.
 constexpr XMLCh kDelegateName[] = u"X-MORV-CP932";
+// The name the converter gives in its messages.
+constexpr XMLCh kShownName[] = u"Shift_JIS";
 
 // Makes the system's converter for code page 932 under the delegate's name.
 class TCodePageMap final : public xercesc::ENameMap {
@@ -32,7 +34,7 @@ class TCodePageMap final : public xercesc::ENameMap {
                                   xercesc::MemoryManager* manager) const override {
     // The parser adopts the converter; it was made with `manager`, which
     // deletes it.
-    return new (manager) xercesc::Win32Transcoder(getKey(), kCodePage, block_size, manager);
+    return new (manager) xercesc::Win32Transcoder(kShownName, kCodePage, block_size, manager);
   }
 };
 
