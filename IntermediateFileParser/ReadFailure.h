@@ -28,6 +28,7 @@ struct TReadFailure {
     kEntityNesting,      // entities expanded inside each other too deeply
     kEntityExpansion,    // entities and defaults produced too much text
     kTextRun,            // a text kept whole grew too long
+    kDeclaredAttributes, // too many attributes declared for one element type
   };
 
   TKind kind = TKind::kNone;

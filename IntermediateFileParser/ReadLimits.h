@@ -16,6 +16,11 @@ struct TReadLimits {
   static constexpr int kMaxDepth = 256;
   // Attributes of one element, its namespace declarations included.
   static constexpr int kMaxAttributes = 256;
+  // Attributes declared for one element type, enumerated and defaulted ones
+  // included. The parser walks an element type's declarations on every start
+  // tag of that type; no element can carry more attributes than
+  // kMaxAttributes, so declaring more serves nothing.
+  static constexpr int kMaxDeclaredAttributes = 256;
   // Namespace bindings in scope at once, over all open elements: each
   // element's name is looked up through all of them.
   static constexpr int kMaxNamespaceBindings = 256;

@@ -6,6 +6,8 @@
 #include <xercesc/sax/SAXParseException.hpp>
 #include <xercesc/sax2/Attributes.hpp>
 #include <xercesc/util/XMLUni.hpp>
+#include <xercesc/validators/DTD/DTDAttDef.hpp>
+#include <xercesc/validators/DTD/DTDElementDecl.hpp>
 
 #include "IntermediateFileParser/DocumentInput.h"
 #include "IntermediateFileParser/ReadError.h"
@@ -25,6 +27,31 @@ std::size_t ReserveLimitOf(const TDocumentInput& input) {
   return bytes ? static_cast<std::size_t>(*bytes / 2 + 1) : kReserveLimitOfStream;
 }
 
+// The SAX2 parser, refusing an element type with more attribute declarations
+// than kMaxDeclaredAttributes as the declaration that goes past it is made:
+// the parser walks all of an element type's declarations on each of its
+// start tags. Declarations reach it only while a declaration handler is set;
+// they go no further, and neither do element declarations, whose content
+// models would otherwise be formatted as text for the handler.
+class TDeclarationCheckingParser final : public xercesc::SAX2XMLReaderImpl {
+ public:
+  using SAX2XMLReaderImpl::SAX2XMLReaderImpl;
+
+  void attDef(const xercesc::DTDElementDecl& element, const xercesc::DTDAttDef& /*attribute*/,
+              const bool ignoring) override {
+    // An ignored declaration repeats one already made and adds nothing.
+    if (ignoring) return;
+    const XMLSize_t declared = element.getAttDefList().getAttDefCount();
+    if (declared > static_cast<XMLSize_t>(TReadLimits::kMaxDeclaredAttributes)) {
+      throw TReadError(TReadFailure::TLimit::kDeclaredAttributes,
+                       "more than " + std::to_string(TReadLimits::kMaxDeclaredAttributes) +
+                           " attributes declared for the element type " +
+                           TXmlDocReader::TTranscoder(element.getFullName()).str());
+    }
+  }
+  void elementDecl(const xercesc::DTDElementDecl& /*element*/, const bool /*ignored*/) override {}
+};
+
 }  // namespace
 
 TXmlDocReader::TImpl::TImpl(TXmlDocReader& reader)
@@ -37,9 +64,13 @@ TXmlDocReader::TImpl::TImpl(TXmlDocReader& reader)
 TXmlDocReader::TImpl::~TImpl() = default;
 
 void TXmlDocReader::TImpl::CreateParser() {
-  parser_ = std::make_unique<xercesc::SAX2XMLReaderImpl>(&memory_);
+  parser_ = std::make_unique<TDeclarationCheckingParser>(&memory_);
   parser_->setContentHandler(this);
   parser_->setErrorHandler(this);
+  // Makes the parser report attribute declarations (see
+  // TDeclarationCheckingParser); this handler's own declaration callbacks
+  // are never called.
+  parser_->setDeclarationHandler(this);
   // The expansion meter counts what entities produce; the library's own
   // count of references stays behind it as a second wall. Nothing is fetched
   // from beyond the local file system.
@@ -169,9 +200,13 @@ void TXmlDocReader::TImpl::characters(const XMLCh* const chars, const XMLSize_t 
   text_started_ = true;
 }
 
-// The bindings a start tag declares are reported just before it.
+// The bindings a start tag declares are reported just before it. A binding
+// is an attribute to the parser, and one a DTD declares with a default is
+// made again on every element of that type: its value is counted as every
+// attribute value is.
 void TXmlDocReader::TImpl::startPrefixMapping(const XMLCh* const /*prefix*/,
-                                              const XMLCh* const /*uri*/) {
+                                              const XMLCh* const uri) {
+  meter_.AddExpansion(std::char_traits<char16_t>::length(uri));
   ++bindings_of_element_;
   if (++bindings_in_scope_ > TReadLimits::kMaxNamespaceBindings) {
     throw TReadError(TReadFailure::TLimit::kNamespaceBindings,

@@ -148,6 +148,14 @@ TEST_F(HostileTest, EveryDocumentIsDecidedCleanlyWithinTheMemoryBar) {
   }
   std::string bindings;
   for (int i = 0; i < 100'000; ++i) bindings += " xmlns:p" + std::to_string(i) + "='u'";
+  std::string declared_attributes;
+  std::size_t declared_256 = 0;
+  std::string declared_lists;
+  for (int i = 0; i < 50'000; ++i) {
+    declared_attributes += " a" + std::to_string(i) + " CDATA #IMPLIED";
+    if (i == 255) declared_256 = declared_attributes.size();
+    declared_lists += "<!ATTLIST frame_idx v" + std::to_string(i) + " (a|b) #IMPLIED>";
+  }
   std::string growing_sizes;
   for (int i = 1; i <= 10'000; ++i) {
     growing_sizes += "<frame_idx size='" + std::to_string(2'000'000 + i) + "'/>";
@@ -193,6 +201,28 @@ TEST_F(HostileTest, EveryDocumentIsDecidedCleanlyWithinTheMemoryBar) {
                 "<tex_pattern_list_data>" + Repeat("<image_name/>", 200) +
                     "</tex_pattern_list_data>" + kOneStep),
        "", "read", 1, "", expansion},
+      {"a namespace declaration of 1 Mi characters defaulted on 2,000 elements",
+       Document("<!DOCTYPE r [<!ENTITY b '" + std::string(1 << 20, 'u') +
+                    "'><!ATTLIST x xmlns:p CDATA '&b;'>]>",
+                Repeat("<x/>", 2000) + kOneStep),
+       "", "read", 1, "", expansion},
+      {"two namespace declarations defaulted on 20,000 image names",
+       Document("<!DOCTYPE r [<!ENTITY b '" + std::string(1 << 20, 'u') +
+                    "'><!ATTLIST image_name xmlns CDATA '&b;' xmlns:q CDATA '&b;'>]>",
+                "<tex_pattern_list_data>" + Repeat("<image_name/>", 20'000) +
+                    "</tex_pattern_list_data>" + kOneStep),
+       "", "read", 1, "", expansion},
+      {"50,000 attributes declared for one element type, then 10,000 of it",
+       Document("<!DOCTYPE r [<!ATTLIST x" + declared_attributes + ">]>",
+                Repeat("<x/>", 10'000) + kOneStep),
+       "", "read", 1, "", "limit (declared attributes)"},
+      {"50,000 attributes declared for frame_idx, one per list",
+       Document("<!DOCTYPE r [" + declared_lists + "]>", kOneStep), "", "read", 1, "",
+       "limit (declared attributes)"},
+      {"256 attributes declared for one element type, then 100,000 of it",
+       Document("<!DOCTYPE r [<!ATTLIST x" + declared_attributes.substr(0, declared_256) + ">]>",
+                Repeat("<x/>", 100'000) + kOneStep),
+       "", "", 0, one_step_table, ""},
       {"a parameter entity of white space x 100,000",
        Document("<!DOCTYPE r [<!ENTITY % ws '" + std::string(1'000'000, ' ') + "'>" +
                     Repeat("%ws;", 100'000) + "]>",

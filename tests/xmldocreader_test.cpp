@@ -327,6 +327,38 @@ TEST_F(XmlDocReaderTest, EveryParserReportAndEveryBadInputFailsTheReadAndSaysWhy
        TLimit::kEntityReferences},
       {"entities nested two thousand deep", "", "<!DOCTYPE r [" + chain + "]><r>&e1999;</r>",
        TKind::kLimit, TLimit::kEntityNesting},
+      {"a namespace declaration defaulted from the DTD on every element", "",
+       "<!DOCTYPE r [" + Entity("b", std::string(1 << 20, 'u')) +
+           "<!ATTLIST x xmlns:p CDATA '&b;'>]><r>" + Repeat("<x/>", 2000) + "</r>",
+       TKind::kLimit, TLimit::kEntityExpansion},
+      {"a default namespace and a prefix defaulted on a reader's own element", "",
+       "<!DOCTYPE r [" + Entity("b", std::string(1 << 19, 'u')) +
+           "<!ATTLIST image_name xmlns CDATA '&b;' xmlns:q CDATA '&b;'>]><r><body>" +
+           Repeat("<image_name/>", 2000) + "</body></r>",
+       TKind::kLimit, TLimit::kEntityExpansion},
+      {"50,000 attributes declared for one element type", "",
+       "<!DOCTYPE r [<!ATTLIST x" +
+           [] {
+             std::string declarations;
+             for (int i = 0; i < 50'000; ++i) {
+               declarations += " a" + std::to_string(i) + " CDATA #IMPLIED";
+             }
+             return declarations;
+           }() +
+           ">]><r>" + Repeat("<x/>", 10'000) + "</r>",
+       TKind::kLimit, TLimit::kDeclaredAttributes},
+      {"enumerated and defaulted declarations over several lists", "",
+       "<!DOCTYPE r [" +
+           [] {
+             std::string lists;
+             for (int i = 0; i < 300; ++i) {
+               lists += "<!ATTLIST tex_pattern_anm e" + std::to_string(i) + " (a|b) 'a' d" +
+                        std::to_string(i) + " CDATA 'v'>";
+             }
+             return lists;
+           }() +
+           "]><r/>",
+       TKind::kLimit, TLimit::kDeclaredAttributes},
       {"a processing instruction beyond the parser's memory", "",
        "<r/><?pi " + std::string(17 << 20, 'p') + "?>", TKind::kMemory},
   };
@@ -361,6 +393,11 @@ TEST_F(XmlDocReaderTest, TheLimitsRefuseExactlyPastTheirFigures) {
     for (int i = 0; i < count; ++i) text += " xmlns:p" + std::to_string(i) + "='u'";
     return "<r><a" + text + "/></r>";
   };
+  const auto declared = [](int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i) text += "<!ATTLIST a d" + std::to_string(i) + " CDATA 'v'>";
+    return "<!DOCTYPE r [" + text + "]><r><a/><a/></r>";
+  };
   const auto nested = [](int levels) { return Repeat("<a>", levels) + Repeat("</a>", levels); };
   const auto references = [](int count) {
     return "<!DOCTYPE r [<!ENTITY e ''>]><r>" + Repeat("&e;", count) + "</r>";
@@ -384,15 +421,13 @@ TEST_F(XmlDocReaderTest, TheLimitsRefuseExactlyPastTheirFigures) {
     std::string at_limit, past_limit;
     TLimit limit;
   } cases[] = {
-      {title(TReadLimits::kMaxTextRun), title(TReadLimits::kMaxTextRun + 1), TLimit::kTextRun},
-      {nested(TReadLimits::kMaxDepth), nested(TReadLimits::kMaxDepth + 1), TLimit::kDepth},
-      {attributes(TReadLimits::kMaxAttributes), attributes(TReadLimits::kMaxAttributes + 1),
-       TLimit::kAttributes},
-      {bindings(TReadLimits::kMaxNamespaceBindings),
-       bindings(TReadLimits::kMaxNamespaceBindings + 1), TLimit::kNamespaceBindings},
+      {title(16 << 20), title((16 << 20) + 1), TLimit::kTextRun},
+      {nested(256), nested(257), TLimit::kDepth},
+      {attributes(256), attributes(257), TLimit::kAttributes},
+      {declared(256), declared(257), TLimit::kDeclaredAttributes},
+      {bindings(256), bindings(257), TLimit::kNamespaceBindings},
       {references(50'000), references(50'001), TLimit::kEntityReferences},
-      {nesting(TReadLimits::kMaxEntityNesting), nesting(TReadLimits::kMaxEntityNesting + 1),
-       TLimit::kEntityNesting},
+      {nesting(64), nesting(65), TLimit::kEntityNesting},
       {expansion(1024), expansion(1025), TLimit::kEntityExpansion},
   };
   for (const auto& c : cases) {
