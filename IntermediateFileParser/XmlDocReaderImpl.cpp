@@ -91,9 +91,8 @@ void TXmlDocReader::TImpl::Parse(const char* path) {
   bindings_in_scope_ = 0;
   bindings_of_element_ = 0;
   parse_failure_ = {};
-  entity_resolver_.Reset();
-
   const TDocumentInput input(path, TDocumentInput::TKind::kAnyFile, &meter_, TByteUse::kInput);
+  entity_resolver_.Reset(input.Id());
   reserve_limit_ = ReserveLimitOf(input);
   meter_.Start(input.Size());
   const TActiveExpansionMeter active(meter_);

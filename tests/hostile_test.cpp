@@ -166,6 +166,30 @@ TEST_F(HostileTest, EveryDocumentIsDecidedCleanlyWithinTheMemoryBar) {
   std::string noise(10 << 20, '\0');
   for (char& c : noise) c = static_cast<char>(random());
 
+  // A file of 1 MiB under 4,096 spellings of its path, and eight distinct
+  // files of 1 MiB.
+  WriteFile(dir / "e.ent", std::string(1 << 20, 'e'));
+  std::filesystem::create_symlink(dir / "e.ent", dir / "link.ent");
+  std::string spelled_entities;
+  std::string spelled_references;
+  for (int i = 0; i < 4096; ++i) {
+    std::string spelling = i % 3 == 0   ? "." + std::string(i / 64 + 1, '/')
+                           : i % 3 == 1 ? dir.path().string() + std::string(i / 64 + 1, '/')
+                                        : "file://" + dir.path().string() + "/";
+    for (int j = 0; j < i % 64; ++j) spelling += "./";
+    spelling += i % 2 == 0 ? "e.ent" : "link.ent";
+    spelled_entities += "<!ENTITY e" + std::to_string(i) + " SYSTEM '" + spelling + "'>";
+    spelled_references += "&e" + std::to_string(i) + ";";
+  }
+  std::string distinct_entities;
+  std::string distinct_references;
+  for (int i = 0; i < 8; ++i) {
+    const std::string name = "distinct" + std::to_string(i) + ".ent";
+    WriteFile(dir / name, std::string(1 << 20, static_cast<char>('a' + i)));
+    distinct_entities += "<!ENTITY d" + std::to_string(i) + " SYSTEM '" + name + "'>";
+    distinct_references += "&d" + std::to_string(i) + ";";
+  }
+
   const std::string one_step_table = TableFile({7}, {1}, {2});
   const std::string expansion = "limit (entity expansion)";
   const HostileCase cases[] = {
@@ -222,6 +246,14 @@ TEST_F(HostileTest, EveryDocumentIsDecidedCleanlyWithinTheMemoryBar) {
       {"256 attributes declared for one element type, then 100,000 of it",
        Document("<!DOCTYPE r [<!ATTLIST x" + declared_attributes.substr(0, declared_256) + ">]>",
                 Repeat("<x/>", 100'000) + kOneStep),
+       "", "", 0, one_step_table, ""},
+      {"one 1 MiB external entity under 4,096 spellings of its path",
+       Document("<!DOCTYPE r [" + spelled_entities + "]>",
+                "<x>" + spelled_references + "</x>" + kOneStep),
+       "", "read", 1, "", expansion},
+      {"eight distinct 1 MiB external entities, each read once",
+       Document("<!DOCTYPE r [" + distinct_entities + "]>",
+                "<x>" + distinct_references + "</x>" + kOneStep),
        "", "", 0, one_step_table, ""},
       {"a parameter entity of white space x 100,000",
        Document("<!DOCTYPE r [<!ENTITY % ws '" + std::string(1'000'000, ' ') + "'>" +

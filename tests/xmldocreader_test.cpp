@@ -260,8 +260,33 @@ TEST_F(XmlDocReaderTest, EveryParserReportAndEveryBadInputFailsTheReadAndSaysWhy
     const std::string previous = std::to_string(i - 1);
     chain += Entity(std::string("e").append(std::to_string(i)), "&e" + previous + ";");
   }
+  // One file of 1 MiB under many names: every read after the first is an
+  // expansion, however the path is spelled.
+  WriteFile(dir / "mib.txt", std::string(1 << 20, 'm'));
+  std::filesystem::create_directory(dir / "sub");
+  std::filesystem::create_symlink(dir / "mib.txt", dir / "symlink.txt");
+  std::filesystem::create_symlink("..", dir / "sub/up");
+  std::filesystem::create_hard_link(dir / "mib.txt", dir / "hardlink.txt");
+  const std::string spellings[] = {"mib.txt",       "./mib.txt",
+                                   ".//mib.txt",    "sub/../mib.txt",
+                                   dir / "mib.txt", "file://" + dir / "mib.txt",
+                                   "symlink.txt",   "sub/up/hardlink.txt"};
+  std::string spelled_entities;
+  std::string spelled_references;
+  // Each spelling once as it is and once with "./" before the file name:
+  // sixteen reads, more than the ten that the first read's 1 MiB of input
+  // allows.
+  for (std::size_t i = 0; i < 2 * std::size(spellings); ++i) {
+    std::string spelling = spellings[i / 2];
+    if (i % 2 == 1) spelling.insert(spelling.rfind('/') + 1, "./");
+    spelled_entities += "<!ENTITY f" + std::to_string(i) + " SYSTEM '" + spelling + "'>";
+    spelled_references += "&f" + std::to_string(i) + ";";
+  }
   const FailureCase cases[] = {
       {"missing file", dir / "missing.xml", "", TKind::kInput},
+      {"one file under sixteen spellings of its path, each read once", "",
+       "<!DOCTYPE r [" + spelled_entities + "]><r>" + spelled_references + "</r>", TKind::kLimit,
+       TLimit::kEntityExpansion},
       {"directory", dir.path().string(), "", TKind::kInput},
       {"endless input", "/dev/zero", "", TKind::kParse},
       {"empty file", "", "", TKind::kParse},
