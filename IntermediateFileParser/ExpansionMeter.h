@@ -78,6 +78,7 @@ class TActiveExpansionMeter {
 
 // Puts the counting reader of internal entities into the XML platform.
 // Needs XMLPlatformUtils::Initialize; does nothing when it is already there.
+// TXmlPlatform calls it once, under its lock, as the platform comes up.
 void InstallEntityTextCounter();
 
 }  // namespace ifp

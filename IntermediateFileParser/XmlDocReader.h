@@ -26,8 +26,10 @@ namespace ifp {
 // CDATA sections and buffer ends) are joined and delivered in one call.
 // Text after an end tag is dropped until the next start tag.
 //
-// A reader needs the XML platform (TXmlPlatform) for its whole life. The
-// parser and everything that guards it stay inside the reader.
+// A reader holds the XML platform (TXmlPlatform) up for its whole life: it
+// may be made under a guard and outlive it. The parser and everything that
+// guards it stay inside the reader. A reader is used by one thread at a time;
+// readers on several threads read side by side.
 class TXmlDocReader {
  public:
   // One attribute of a start tag: its local name and its value.

@@ -56,7 +56,6 @@ class TDeclarationCheckingParser final : public xercesc::SAX2XMLReaderImpl {
 
 TXmlDocReader::TImpl::TImpl(TXmlDocReader& reader)
     : reader_(reader), memory_(TReadLimits::kParserMemoryBudget), entity_resolver_(meter_) {
-  InstallEntityTextCounter();
   security_manager_.setEntityExpansionLimit(TReadLimits::kMaxEntityReferences);
   CreateParser();
 }

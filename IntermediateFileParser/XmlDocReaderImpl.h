@@ -14,6 +14,7 @@
 #include "IntermediateFileParser/LocalEntityResolver.h"
 #include "IntermediateFileParser/ParserMemory.h"
 #include "IntermediateFileParser/XmlDocReader.h"
+#include "IntermediateFileParser/XmlPlatform.h"
 #include "platform/Prefaulter.h"
 
 namespace ifp {
@@ -62,6 +63,9 @@ class TXmlDocReader::TImpl final : public xercesc::DefaultHandler {
   void EndTextRun();
   [[noreturn]] void Fail(const char* kind, const xercesc::SAXParseException& exc);
 
+  // Keeps the XML platform up for as long as the parser and everything of
+  // the platform that this reader holds.
+  const TXmlPlatform platform_;
   TXmlDocReader& reader_;
 
   // Outlive the parser, which refers to all of them.

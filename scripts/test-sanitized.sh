@@ -17,11 +17,14 @@ export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 ctest --test-dir build-sanitize --output-on-failure -j"$(nproc)"
 
-# Threads run only beside fills of large buffers: their own tests, and a
-# conversion of a document large enough to start them.
+# Threads run beside fills of large buffers (their own tests, and a
+# conversion of a document large enough to start them) and in programs that
+# use the library from several threads (the XML platform's guards and readers
+# on threads of their own).
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORV_SANITIZE_THREAD=ON \
   -DMORV_XERCES_LEAN_PREFIX="$lean" >/dev/null
-cmake --build build-tsan -j"$(nproc)" --target prefaulter_test morvconv_test
+cmake --build build-tsan -j"$(nproc)" --target prefaulter_test morvconv_test xmlplatform_test
 export TSAN_OPTIONS=halt_on_error=1
 build-tsan/tests/prefaulter_test
 build-tsan/tests/morvconv_test
+build-tsan/tests/xmlplatform_test
