@@ -36,6 +36,8 @@ const char* NameOf(TReadFailure::TLimit limit) noexcept {
       return "attributes";
     case TLimit::kDeclaredAttributes:
       return "declared attributes";
+    case TLimit::kKeptData:
+      return "kept data";
     case TLimit::kNamespaceBindings:
       return "namespace bindings";
     case TLimit::kEntityReferences:

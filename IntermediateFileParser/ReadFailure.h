@@ -29,6 +29,7 @@ struct TReadFailure {
     kEntityExpansion,     // entities and defaults produced too much text
     kTextRun,             // a text kept whole grew too long
     kDeclaredAttributes,  // too many attributes declared for one element type
+    kKeptData,            // the document model kept too much for the input
   };
 
   TKind kind = TKind::kNone;

@@ -71,6 +71,34 @@ std::size_t TXmlDocReader::ReservableCount(std::int32_t declared) const noexcept
   return std::min(static_cast<std::size_t>(declared), impl->ReserveLimit());
 }
 
+void TXmlDocReader::CountKept(std::size_t bytes) const { impl->CountKept(bytes); }
+
+void TXmlDocReader::KeepString(std::string& field, const std::string& value) const {
+  CountKept(HeapBytesOf(value));
+  impl->ReleaseKept(HeapBytesOf(field));
+  field = value;
+}
+
+void TXmlDocReader::KeepString(std::string& field, std::string&& value) const {
+  CountKept(HeapBytesOf(value));
+  impl->ReleaseKept(HeapBytesOf(field));
+  field = std::move(value);
+}
+
+std::size_t TXmlDocReader::BlockBytesOf(std::size_t size) noexcept {
+  // A header word before the block, the whole rounded up to 16 bytes, and
+  // never less than 32.
+  constexpr std::size_t kHeader = sizeof(void*);
+  constexpr std::size_t kGranule = 16;
+  return std::max<std::size_t>(32, (size + kHeader + kGranule - 1) / kGranule * kGranule);
+}
+
+std::size_t TXmlDocReader::HeapBytesOf(const std::string& text) noexcept {
+  // A short text stays inside the string.
+  static const std::size_t kInPlace = std::string().capacity();
+  return text.capacity() > kInPlace ? BlockBytesOf(text.capacity() + 1) : 0;
+}
+
 void TXmlDocReader::PrepareFill(void* storage, std::size_t bytes) const {
   platform::AdviseSequentialFill(storage, bytes);
   impl->PrefaultAhead(storage, bytes);
@@ -85,22 +113,22 @@ void TXmlDocReader::OnHeadElement(const std::string& name, const TAttributes& at
     ELE_create& create = document->create;
     for (const TAttribute& attribute : attributes) {
       if (attribute.first == "user") {
-        create.user = attribute.second;
+        KeepString(create.user, attribute.second);
       } else if (attribute.first == "host") {
-        create.host = attribute.second;
+        KeepString(create.host, attribute.second);
       } else if (attribute.first == "date") {
-        create.date = attribute.second;
+        KeepString(create.date, attribute.second);
       } else if (attribute.first == "source") {
-        create.source = attribute.second;
+        KeepString(create.source, attribute.second);
       }
     }
   } else if (name == "generator") {
     ELE_generator& generator = document->generator;
     for (const TAttribute& attribute : attributes) {
       if (attribute.first == "name") {
-        generator.name = attribute.second;
+        KeepString(generator.name, attribute.second);
       } else if (attribute.first == "version") {
-        generator.version = attribute.second;
+        KeepString(generator.version, attribute.second);
       }
     }
   }
@@ -108,9 +136,9 @@ void TXmlDocReader::OnHeadElement(const std::string& name, const TAttributes& at
 
 void TXmlDocReader::OnHeadText(const std::string& name, std::string&& text) {
   if (name == "title") {
-    document->title = std::move(text);
+    KeepString(document->title, std::move(text));
   } else if (name == "comment") {
-    document->comment = std::move(text);
+    KeepString(document->comment, std::move(text));
   }
 }
 

@@ -118,6 +118,22 @@ class TXmlDocReader {
     return true;
   }
   std::size_t ReservableCount(std::int32_t declared) const noexcept;
+
+  // What the document keeps from the read under way is held to the kept-data
+  // limit (TReadLimits::kKeptDataFloor, kKeptDataFactor): a reader counts the
+  // memory of what it stores, the library's own readers every record, name
+  // and list entry. CountKept throws TReadError once the document keeps more
+  // than its input allows; the read then ends as at any other limit.
+  void CountKept(std::size_t bytes) const;
+  // Assigns `value` to a string that the document keeps, counting the
+  // change.
+  void KeepString(std::string& field, const std::string& value) const;
+  void KeepString(std::string& field, std::string&& value) const;
+  // The memory that a record of `size` bytes, allocated alone, takes:
+  // the allocator's header and its rounding to 16 bytes included.
+  static std::size_t BlockBytesOf(std::size_t size) noexcept;
+  // The memory that a string's text takes beyond the string itself.
+  static std::size_t HeapBytesOf(const std::string& text) noexcept;
   // A large list's storage, just reserved, is about to be filled from its
   // start: it may be backed by huge pages, and its pages are faulted in on
   // another thread a little ahead of the values as they arrive.

@@ -16,6 +16,11 @@
 namespace ifp {
 namespace {
 
+// What one value of a list counts as kept: its own 4 bytes and room for
+// what a program builds from the lists (a converter's table takes 4 bytes
+// per step of three lists: 2 more per value is more than enough).
+constexpr std::size_t kKeptBytesPerValue = sizeof(int) + 2;
+
 // Reservations for a document whose size is unknown (a pipe, a device).
 constexpr std::size_t kReserveLimitOfStream = std::size_t{1} << 16;
 
@@ -187,15 +192,39 @@ void TXmlDocReader::TImpl::characters(const XMLCh* const chars, const XMLSize_t 
                              " MiB kept whole");
       }
       break;
-    case TTextUse::Kind::kIntList:
+    case TTextUse::Kind::kIntList: {
       if (!list_run_) list_run_.emplace(*text_use_.list, text_use_.expected);
+      const std::size_t before = text_use_.list->size();
+      MakeRoomForValues(length);
       list_run_->Append(chars, length);
+      meter_.AddKept(kKeptBytesPerValue * (text_use_.list->size() - before));
       if (prefaulter_ != nullptr) {
         prefaulter_->Reached(text_use_.list->data() + text_use_.list->size());
       }
       break;
+    }
   }
   text_started_ = true;
+}
+
+// Gives the list of the run under way room for every value that a piece of
+// `length` characters can add, counting the room as kept before it is
+// allocated. Beyond the room its declared count gave it, a list then grows
+// here, in steps that at least double it, and never while the values are
+// appended: what a growth takes, the old block and the new one side by side,
+// is counted before it happens.
+void TXmlDocReader::TImpl::MakeRoomForValues(std::size_t length) {
+  std::vector<int>& list = *text_use_.list;
+  const auto expected = static_cast<std::uint64_t>(std::max<std::int64_t>(text_use_.expected, 0));
+  if (list.size() >= expected) return;  // the next value fails the run
+  // Each value takes a character and a separator; one may have been begun
+  // by the piece before.
+  const std::uint64_t most = std::min<std::uint64_t>(length / 2 + 1, expected - list.size());
+  if (list.size() + most <= list.capacity()) return;
+  const std::uint64_t grown = std::min<std::uint64_t>(
+      expected, std::max<std::uint64_t>(list.size() + most, 2 * std::uint64_t{list.capacity()}));
+  meter_.AddKept(sizeof(int) * (grown - list.capacity()));
+  list.reserve(static_cast<std::size_t>(grown));
 }
 
 // The bindings a start tag declares are reported just before it. A binding

@@ -39,6 +39,9 @@ class TXmlDocReader::TImpl final : public xercesc::DefaultHandler {
   const TReadFailure& ParseFailure() const noexcept { return parse_failure_; }
   // The most entries a declared count reserves in the read under way.
   std::size_t ReserveLimit() const noexcept { return reserve_limit_; }
+  // The document's kept memory (see TXmlDocReader::CountKept).
+  void CountKept(std::size_t bytes) { meter_.AddKept(bytes); }
+  void ReleaseKept(std::size_t bytes) noexcept { meter_.ReleaseKept(bytes); }
   // Faults in the pages of a list's storage ahead of its values, for the
   // rest of the read under way.
   void PrefaultAhead(void* storage, std::size_t bytes) const {
@@ -60,6 +63,7 @@ class TXmlDocReader::TImpl final : public xercesc::DefaultHandler {
  private:
   void CreateParser();
   void StartTextRun();
+  void MakeRoomForValues(std::size_t length);
   void EndTextRun();
   [[noreturn]] void Fail(const char* kind, const xercesc::SAXParseException& exc);
 

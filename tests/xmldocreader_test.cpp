@@ -27,7 +27,11 @@ class RecordingReader : public TXmlDocReader {
  protected:
   void OnElement(const std::string& name, const TAttributes& attributes) override {
     std::string event = "E " + name + " " + std::to_string(GetDepth());
-    for (const TAttribute& a : attributes) event += " " + a.first + "=" + a.second;
+    for (const TAttribute& a : attributes) {
+      event += " " + a.first + "=" + a.second;
+      // A reader of its own keeping this many bytes.
+      if (a.first == "keep") CountKept(static_cast<std::size_t>(ToInt(a)));
+    }
     events.push_back(event);
   }
   void OnText(const std::string& name, const std::string& text) override {
@@ -423,6 +427,18 @@ TEST_F(XmlDocReaderTest, TheLimitsRefuseExactlyPastTheirFigures) {
     for (int i = 0; i < count; ++i) text += "<!ATTLIST a d" + std::to_string(i) + " CDATA 'v'>";
     return "<!DOCTYPE r [" + text + "]><r><a/><a/></r>";
   };
+  // A document that keeps 40 MiB and three times its own size, and a byte
+  // more or less; the count is written with ten digits, so that the size is
+  // the same whatever it is.
+  const auto kept = [](int more) {
+    const auto document = [](long long bytes) {
+      std::string digits = std::to_string(bytes);
+      digits.insert(0, 10 - digits.size(), '0');
+      return "<r><body><a keep='" + digits + "'/></body></r>";
+    };
+    const long long size = static_cast<long long>(document(0).size());
+    return document((40LL << 20) + 3 * size + more);
+  };
   const auto nested = [](int levels) { return Repeat("<a>", levels) + Repeat("</a>", levels); };
   const auto references = [](int count) {
     return "<!DOCTYPE r [<!ENTITY e ''>]><r>" + Repeat("&e;", count) + "</r>";
@@ -450,6 +466,7 @@ TEST_F(XmlDocReaderTest, TheLimitsRefuseExactlyPastTheirFigures) {
       {nested(256), nested(257), TLimit::kDepth},
       {attributes(256), attributes(257), TLimit::kAttributes},
       {declared(256), declared(257), TLimit::kDeclaredAttributes},
+      {kept(0), kept(1), TLimit::kKeptData},
       {bindings(256), bindings(257), TLimit::kNamespaceBindings},
       {references(50'000), references(50'001), TLimit::kEntityReferences},
       {nesting(64), nesting(65), TLimit::kEntityNesting},
