@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -110,6 +111,30 @@ TEST_F(MorvDocReaderTest, NameListsKeepDocumentOrderWhateverTheDeclaredSize) {
   EXPECT_EQ(lists.palette_name[0]->index, 3);
   // An absurd declared size reserves no more than the document could hold.
   EXPECT_LT(lists.palette_name.capacity(), 10000u);
+}
+
+TEST_F(MorvDocReaderTest, AnAbsurdDeclaredCountReservesNoMoreThanTheDocumentCanHold) {
+  // A document of 1 MB declaring two thousand million entries for every
+  // list: each entry would take at least two of its bytes.
+  ASSERT_TRUE(
+      ReadBody("<!--" + std::string(1'000'000, 'c') +
+               "--><tex_pattern_list_data image_size='2000000000' palette_size='2000000000'/>"
+               "<tex_pattern_anm_array size='2000000000'/><d><frame_idx size='2000000000'/>"
+               "<image_idx size='2000000000'/><palette_idx size='2000000000'/></d>"));
+  const std::size_t most = std::filesystem::file_size(dir / "doc.xml") / 2 + 1;
+  const ELE_tex_pattern_data& data = doc->tex_pattern_data;
+  const std::size_t capacities[] = {
+      doc->tex_pattern_list_data.image_name.capacity(),
+      doc->tex_pattern_list_data.palette_name.capacity(),
+      doc->tex_pattern_anm_array.tex_pattern_anm.capacity(),
+      data.frame_idx.data.capacity(),
+      data.image_idx.data.capacity(),
+      data.palette_idx.data.capacity(),
+  };
+  for (const std::size_t capacity : capacities) {
+    EXPECT_GT(capacity, 0u);
+    EXPECT_LE(capacity, most);
+  }
 }
 
 TEST_F(MorvDocReaderTest, PatternAnmRecords) {

@@ -3,9 +3,17 @@
 
 #include "IntermediateFileParser/XmlDocReader.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "IntermediateFileParser/XmlDocument.h"
@@ -249,6 +257,7 @@ struct FailureCase {
   std::string xml;
   TKind kind;  // what GetFailure() must say
   TLimit limit = TLimit::kNone;
+  std::string says = "";  // what its detail must hold
 };
 
 std::string Entity(const std::string& name, const std::string& text) {
@@ -291,7 +300,7 @@ TEST_F(XmlDocReaderTest, EveryParserReportAndEveryBadInputFailsTheReadAndSaysWhy
       {"one file under sixteen spellings of its path, each read once", "",
        "<!DOCTYPE r [" + spelled_entities + "]><r>" + spelled_references + "</r>", TKind::kLimit,
        TLimit::kEntityExpansion},
-      {"directory", dir.path().string(), "", TKind::kInput},
+      {"directory", dir.path().string(), "", TKind::kInput, TLimit::kNone, "is a directory"},
       {"endless input", "/dev/zero", "", TKind::kParse},
       {"empty file", "", "", TKind::kParse},
       {"not well-formed", "", "<r><body></r>", TKind::kParse},
@@ -311,9 +320,14 @@ TEST_F(XmlDocReaderTest, EveryParserReportAndEveryBadInputFailsTheReadAndSaysWhy
        "<!DOCTYPE r [<!ENTITY x SYSTEM 'file://otherhost" + dir / "part.txt" + "'>]><r>&x;</r>",
        TKind::kResource},
       {"missing local DTD", "", "<!DOCTYPE r SYSTEM 'nothing.dtd'><r/>", TKind::kResource},
-      {"a device as DTD", "", "<!DOCTYPE r SYSTEM '/dev/stdin'><r/>", TKind::kResource},
+      {"a device as DTD", "", "<!DOCTYPE r SYSTEM '/dev/zero'><r/>", TKind::kResource,
+       TLimit::kNone, "is not a regular file"},
+      {"an empty device as entity", "", "<!DOCTYPE r [<!ENTITY x SYSTEM '/dev/null'>]><r>&x;</r>",
+       TKind::kResource, TLimit::kNone, "is not a regular file"},
       {"a directory as entity", "", "<!DOCTYPE r [<!ENTITY x SYSTEM '/'>]><r>&x;</r>",
-       TKind::kResource},
+       TKind::kResource, TLimit::kNone, "is a directory"},
+      {"a directory as DTD", "", "<!DOCTYPE r SYSTEM 'sub'><r/>", TKind::kResource, TLimit::kNone,
+       "is a directory"},
       {"300 attributes", "",
        "<r><body><a" +
            [] {
@@ -403,6 +417,8 @@ TEST_F(XmlDocReaderTest, EveryParserReportAndEveryBadInputFailsTheReadAndSaysWhy
     EXPECT_FALSE(reader.Read(&doc, path.c_str()));
     EXPECT_EQ(reader.GetFailure().kind, c.kind) << reader.GetFailure().Describe();
     EXPECT_EQ(reader.GetFailure().limit, c.limit) << reader.GetFailure().Describe();
+    EXPECT_NE(reader.GetFailure().detail.find(c.says), std::string::npos)
+        << reader.GetFailure().Describe();
   }
   // A reader whose parser ran out of memory reads the next document as usual.
   ASSERT_TRUE(Read("<r><title>after</title></r>"));
@@ -443,6 +459,11 @@ TEST_F(XmlDocReaderTest, TheLimitsRefuseExactlyPastTheirFigures) {
   const auto references = [](int count) {
     return "<!DOCTYPE r [<!ENTITY e ''>]><r>" + Repeat("&e;", count) + "</r>";
   };
+  // References to an external entity, an empty file, each opening it anew.
+  WriteFile(dir / "empty.ent", "");
+  const auto external_references = [](int count) {
+    return "<!DOCTYPE r [<!ENTITY x SYSTEM 'empty.ent'>]><r>" + Repeat("&x;", count) + "</r>";
+  };
   const auto nesting = [](int levels) {
     std::string entities = "<!ENTITY e1 'x'>";
     for (int i = 2; i <= levels; ++i) {
@@ -469,6 +490,7 @@ TEST_F(XmlDocReaderTest, TheLimitsRefuseExactlyPastTheirFigures) {
       {kept(0), kept(1), TLimit::kKeptData},
       {bindings(256), bindings(257), TLimit::kNamespaceBindings},
       {references(50'000), references(50'001), TLimit::kEntityReferences},
+      {external_references(50'000), external_references(50'001), TLimit::kEntityReferences},
       {nesting(64), nesting(65), TLimit::kEntityNesting},
       {expansion(1024), expansion(1025), TLimit::kEntityExpansion},
   };
@@ -478,6 +500,39 @@ TEST_F(XmlDocReaderTest, TheLimitsRefuseExactlyPastTheirFigures) {
     EXPECT_FALSE(Read(c.past_limit));
     EXPECT_EQ(reader.GetFailure().limit, c.limit) << reader.GetFailure().Describe();
   }
+}
+
+// A document from a pipe has no size to be allowed by: it is allowed what
+// it has shown so far. Six million characters of attribute values, past the
+// floor of 4 Mi, read from a FIFO.
+TEST_F(XmlDocReaderTest, APipedDocumentIsAllowedExpansionByWhatItHasShown) {
+  const std::string fifo = dir / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string document = "<r><body>" +
+                               morv::test::Repeat("<a v='" + std::string(1000, 'v') + "'/>", 6000) +
+                               "</body></r>";
+  // The writer gives up once the read has ended, whether the reader took
+  // everything or stopped early and left the pipe full.
+  ::signal(SIGPIPE, SIG_IGN);
+  std::atomic<bool> read_ended{false};
+  std::thread writer([&] {
+    const int fd = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC);  // waits for the reader
+    if (fd < 0) return;
+    ::fcntl(fd, F_SETFL, O_NONBLOCK);
+    for (std::size_t done = 0; done < document.size() && !read_ended;) {
+      pollfd writable{fd, POLLOUT, 0};
+      if (::poll(&writable, 1, 10) <= 0) continue;
+      const ssize_t wrote = ::write(fd, document.data() + done, document.size() - done);
+      if (wrote < 0 && errno != EAGAIN) break;
+      if (wrote > 0) done += static_cast<std::size_t>(wrote);
+    }
+    ::close(fd);
+  });
+  const bool read = reader.Read(&doc, fifo.c_str());
+  read_ended = true;
+  writer.join();
+  EXPECT_TRUE(read) << reader.GetFailure().Describe();
+  EXPECT_EQ(reader.events.size(), 6001u);
 }
 
 TEST_F(XmlDocReaderTest, SchemaLocationHintsAreNeverLoaded) {
