@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <xercesc/sax/SAXParseException.hpp>
 #include <xercesc/sax2/Attributes.hpp>
@@ -32,12 +33,18 @@ std::size_t ReserveLimitOf(const TDocumentInput& input) {
   return bytes ? static_cast<std::size_t>(*bytes / 2 + 1) : kReserveLimitOfStream;
 }
 
+}  // namespace
+
 // The SAX2 parser, refusing an element type with more attribute declarations
 // than kMaxDeclaredAttributes as the declaration that goes past it is made:
 // the parser walks all of an element type's declarations on each of its
 // start tags. Declarations reach it only while a declaration handler is set;
 // they go no further, and neither do element declarations, whose content
 // models would otherwise be formatted as text for the handler.
+//
+// Below the limit the walk is counted: the types with more declarations than
+// walk cheaply are remembered, and each of their start tags counts its
+// declarations as expansion (see TImpl::startElement).
 class TDeclarationCheckingParser final : public xercesc::SAX2XMLReaderImpl {
  public:
   using SAX2XMLReaderImpl::SAX2XMLReaderImpl;
@@ -53,11 +60,29 @@ class TDeclarationCheckingParser final : public xercesc::SAX2XMLReaderImpl {
                            " attributes declared for the element type " +
                            TXmlDocReader::TTranscoder(element.getFullName()).str());
     }
+    if (declared > kCheaplyWalked) heavy_types_[element.getFullName()] = declared;
   }
   void elementDecl(const xercesc::DTDElementDecl& /*element*/, const bool /*ignored*/) override {}
-};
 
-}  // namespace
+  // The attributes declared for the element type of this qualified name,
+  // when more than are walked cheaply; 0 otherwise.
+  XMLSize_t HeavyDeclarationsOf(const XMLCh* qname) const {
+    if (heavy_types_.empty()) return 0;
+    const auto found = heavy_types_.find(qname);
+    return found == heavy_types_.end() ? 0 : found->second;
+  }
+  // A new read declares its types anew.
+  void ForgetDeclarations() noexcept { heavy_types_.clear(); }
+
+ private:
+  // Declarations the parser walks on a start tag for about the cost of one
+  // attribute value's character each: not worth counting.
+  static constexpr XMLSize_t kCheaplyWalked = 16;
+
+  // Only types above kCheaplyWalked, so that at most one entry is kept per
+  // that many declarations the DTD makes.
+  std::unordered_map<std::u16string, XMLSize_t> heavy_types_;
+};
 
 TXmlDocReader::TImpl::TImpl(TXmlDocReader& reader)
     : reader_(reader), memory_(TReadLimits::kParserMemoryBudget), entity_resolver_(meter_) {
@@ -95,6 +120,7 @@ void TXmlDocReader::TImpl::Parse(const char* path) {
   bindings_in_scope_ = 0;
   bindings_of_element_ = 0;
   parse_failure_ = {};
+  parser_->ForgetDeclarations();
   const TDocumentInput input(path, TDocumentInput::TKind::kAnyFile, &meter_, TByteUse::kInput);
   entity_resolver_.Reset(input.Id());
   reserve_limit_ = ReserveLimitOf(input);
@@ -124,9 +150,12 @@ void TXmlDocReader::TImpl::Recover(TReadFailure::TKind kind) {
 }
 
 void TXmlDocReader::TImpl::startElement(const XMLCh* const /*uri*/, const XMLCh* const localname,
-                                        const XMLCh* const /*qname*/,
+                                        const XMLCh* const qname,
                                         const xercesc::Attributes& attrs) {
   EndTextRun();
+  // The parser has walked the declarations of the element's type: many of
+  // them cost like a long attribute value.
+  meter_.AddExpansion(parser_->HeavyDeclarationsOf(qname));
 
   // The limits come first, before anything of the element is copied.
   const XMLSize_t count = attrs.getLength();

@@ -19,6 +19,8 @@
 
 namespace ifp {
 
+class TDeclarationCheckingParser;
+
 // The parser side of a TXmlDocReader: owns the SAX2 parser and what guards
 // it (its memory budget, the expansion meter, the entity resolver), receives
 // the parser's callbacks, applies the per-element limits and hands the reader
@@ -77,7 +79,7 @@ class TXmlDocReader::TImpl final : public xercesc::DefaultHandler {
   xercesc::SecurityManager security_manager_;
   TExpansionMeter meter_;
   TLocalEntityResolver entity_resolver_;
-  std::unique_ptr<xercesc::SAX2XMLReaderImpl> parser_;
+  std::unique_ptr<TDeclarationCheckingParser> parser_;
 
   // The text run of the current element.
   TTextUse text_use_ = TTextUse::Drop();
