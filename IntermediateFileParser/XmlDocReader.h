@@ -51,6 +51,8 @@ class TXmlDocReader {
     std::string buffer;
   };
 
+  // Brings the XML platform up if no guard holds it (std::runtime_error when
+  // it cannot be).
   TXmlDocReader();
   virtual ~TXmlDocReader();
   TXmlDocReader(const TXmlDocReader&) = delete;

@@ -97,8 +97,8 @@ void TXmlDocReader::TImpl::CreateParser() {
   parser_->setContentHandler(this);
   parser_->setErrorHandler(this);
   // Makes the parser report attribute declarations (see
-  // TDeclarationCheckingParser); this handler's own declaration callbacks
-  // are never called.
+  // TDeclarationCheckingParser); what reaches this handler's own declaration
+  // callbacks (entity declarations) is ignored.
   parser_->setDeclarationHandler(this);
   // The expansion meter counts what entities produce; the library's own
   // count of references stays behind it as a second wall. Nothing is fetched
