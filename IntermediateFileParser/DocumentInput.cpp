@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include "IntermediateFileParser/ExpansionMeter.h"
 #include "IntermediateFileParser/ReadError.h"
@@ -88,6 +89,12 @@ XMLSize_t TFileStream::readBytes(XMLByte* const to_fill, const XMLSize_t max_to_
   if (meter_ != nullptr) {
     if (use_ == TByteUse::kInput) {
       meter_->AddInput(static_cast<std::uint64_t>(got));
+    } else if (std::exchange(first_read_, false)) {
+      // The parser reads the first block while it makes the reader of the
+      // entity, which an exception would leave half made: that block is
+      // counted only, and the next read (the end of the file included)
+      // stops a read that has expanded too much.
+      meter_->CountExpansion(static_cast<std::uint64_t>(got));
     } else {
       meter_->AddExpansion(static_cast<std::uint64_t>(got));
     }

@@ -69,6 +69,7 @@ class TFileStream : public xercesc::BinInputStream {
   const TReadFailure::TKind failure_;
   TExpansionMeter* const meter_;
   const TByteUse use_;
+  bool first_read_ = true;
   XMLFilePos position_ = 0;
 };
 

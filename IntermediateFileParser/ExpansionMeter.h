@@ -34,6 +34,9 @@ class TExpansionMeter {
       Check();
     }
   }
+  // The same, counted only: where throwing would leave the parser's work
+  // half done. The next AddExpansion throws if there has been too much.
+  void CountExpansion(std::uint64_t units) noexcept { expanded_ += units; }
   // An internal entity starts being expanded: one more reference, one more
   // level open. Counted only; the next expansion throws when there have been
   // too many.
