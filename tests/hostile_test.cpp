@@ -258,6 +258,50 @@ TEST_F(HostileTest, EveryDocumentIsDecidedCleanlyWithinTheMemoryBar) {
        Document("<!DOCTYPE r [<!ATTLIST x" + declared_attributes.substr(0, declared_16) + ">]>",
                 Repeat("<x/>", 250'000) + kOneStep),
        "", "", 0, one_step_table, ""},
+      {"one 1 MiB external entity under 4,096 spellings of its path",
+       Document("<!DOCTYPE r [" + spelled_entities + "]>",
+                "<x>" + spelled_references + "</x>" + kOneStep),
+       "", "read", 1, "", expansion},
+      {"eight distinct 1 MiB external entities, each read once",
+       Document("<!DOCTYPE r [" + distinct_entities + "]>",
+                "<x>" + distinct_references + "</x>" + kOneStep),
+       "", "", 0, one_step_table, ""},
+      {"a default name of 120 kanji on 400,000 image names",
+       Document("<!DOCTYPE r [<!ATTLIST image_name name CDATA '" + kanji_120 + "'>]>",
+                "<tex_pattern_list_data>" + Repeat("<image_name/>", 400'000) +
+                    "</tex_pattern_list_data>" + kOneStep),
+       "", "read", 1, "", "limit (kept data)", true},
+      {"default indices and names on 400,000 palette names",
+       Document("<!DOCTYPE r [<!ATTLIST palette_name index CDATA '12345' name CDATA '" + kanji_120 +
+                    "'>]>",
+                "<tex_pattern_list_data>" + Repeat("<palette_name/>", 400'000) +
+                    "</tex_pattern_list_data>" + kOneStep),
+       "", "read", 1, "", "limit (kept data)", true},
+      {"a default material name on 300,000 pattern records",
+       Document("<!DOCTYPE r [<!ATTLIST tex_pattern_anm material_name CDATA '" + kanji_120 +
+                    "' data_size CDATA '1'>]>",
+                "<tex_pattern_anm_array>" + Repeat("<tex_pattern_anm/>", 300'000) +
+                    "</tex_pattern_anm_array>" + kOneStep),
+       "", "read", 1, "", "limit (kept data)", true},
+      {"defaults of every create attribute on 400,000 create elements",
+       Document("<!DOCTYPE r [<!ATTLIST create user CDATA '" + kanji_120 + "' host CDATA '" +
+                    kanji_120 + "' date CDATA '" + kanji_120 + "' source CDATA '" + kanji_120 +
+                    "'>]>",
+                kOneStep, "<head>" + Repeat("<create/>", 400'000) + "</head>"),
+       "", "read", 1, "", expansion, true},
+      {"list values from a 4 MB entity, ten times, under the largest size",
+       Document("<!DOCTYPE r [<!ENTITY v '" + Repeat("1 ", 2'000'000) + "'>]>",
+                "<d><frame_idx size='2147483647'>" + Repeat("&v;", 10) + "</frame_idx></d>"),
+       "", "read", 1, "", "limit (kept data)", true},
+      {"2,000,000 plain image names",
+       Document("", "<tex_pattern_list_data>" + Repeat("<image_name/>", 2'000'000) +
+                        "</tex_pattern_list_data>" + kOneStep),
+       "", "", 0, one_step_table, "", true},
+      {"5,000 image names x 400 from an entity, beside 3 MB of comment",
+       Document(
+           entity(Repeat("<image_name/>", 5000)) + "<!--" + std::string(3'000'000, 'c') + "-->",
+           "<tex_pattern_list_data>" + Repeat("&e;", 400) + "</tex_pattern_list_data>" + kOneStep),
+       "", "read", 1, "", "limit (kept data)", true},
       {"a parameter entity of white space x 100,000",
        Document("<!DOCTYPE r [<!ENTITY % ws '" + std::string(1'000'000, ' ') + "'>" +
                     Repeat("%ws;", 100'000) + "]>",
