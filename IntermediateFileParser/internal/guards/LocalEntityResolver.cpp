@@ -111,11 +111,11 @@ xercesc::InputSource* TLocalEntityResolver::resolveEntity(
   }
   meter_.AddReference();
   meter_.CheckReferences();
-  const TByteUse use = read_.insert(path).second ? TByteUse::kInput : TByteUse::kExpansion;
+  auto input = std::make_unique<TDocumentInput>(
+      std::move(path), TDocumentInput::TKind::kRegularFile, &meter_, TByteUse::kInput);
+  if (!read_.insert(input->Id()).second) input->SetByteUse(TByteUse::kExpansion);
   // The parser adopts the source and deletes it when it is done.
-  return std::make_unique<TDocumentInput>(std::move(path), TDocumentInput::TKind::kRegularFile,
-                                          &meter_, use)
-      .release();
+  return input.release();
 }
 
 }  // namespace ifp::internal

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include "IntermediateFileParser/internal/guards/ExpansionMeter.h"
 #include "IntermediateFileParser/internal/guards/ReadError.h"
@@ -24,9 +25,9 @@ TReadFailure::TKind FailureKindOf(TDocumentInput::TKind kind) {
 // regular file where one is required. What a document names is opened
 // without blocking, so that a FIFO or a device answers at once instead of
 // waiting for a writer; once it is known to be a regular file, reads block
-// as usual. `size` receives a regular file's size.
+// as usual. `size` receives a regular file's size, `id` the file's identity.
 TFileDescriptor OpenChecked(const std::string& path, TDocumentInput::TKind kind,
-                            std::optional<std::uint64_t>& size) {
+                            std::optional<std::uint64_t>& size, TFileId& id) {
   const bool names_resource = kind == TDocumentInput::TKind::kRegularFile;
   int fd;
   do {
@@ -49,6 +50,7 @@ TFileDescriptor OpenChecked(const std::string& path, TDocumentInput::TKind kind,
   }
   size.reset();
   if (S_ISREG(info.st_mode)) size = static_cast<std::uint64_t>(info.st_size);
+  id = {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
   return file;
 }
 
@@ -87,6 +89,12 @@ XMLSize_t TFileStream::readBytes(XMLByte* const to_fill, const XMLSize_t max_to_
   if (meter_ != nullptr) {
     if (use_ == TByteUse::kInput) {
       meter_->AddInput(static_cast<std::uint64_t>(got));
+    } else if (std::exchange(first_read_, false)) {
+      // The parser reads the first block while it makes the reader of the
+      // entity, which an exception would leave half made: that block is
+      // counted only, and the next read (the end of the file included)
+      // stops a read that has expanded too much.
+      meter_->CountExpansion(static_cast<std::uint64_t>(got));
     } else {
       meter_->AddExpansion(static_cast<std::uint64_t>(got));
     }
@@ -99,14 +107,15 @@ TDocumentInput::TDocumentInput(std::string path, TKind kind, TExpansionMeter* me
       kind_(kind),
       meter_(meter),
       use_(use),
-      file_(OpenChecked(path_, kind, size_)) {
+      file_(OpenChecked(path_, kind, size_, id_)) {
   setSystemId(SystemIdOf(path_).c_str());
 }
 
 xercesc::BinInputStream* TDocumentInput::makeStream() const {
   // A stream asked for once more opens the file anew, with the same checks.
   std::optional<std::uint64_t> size;
-  TFileDescriptor file = file_.Get() >= 0 ? std::move(file_) : OpenChecked(path_, kind_, size);
+  TFileId id;
+  TFileDescriptor file = file_.Get() >= 0 ? std::move(file_) : OpenChecked(path_, kind_, size, id);
   // The parser adopts the stream and deletes it when it is done.
   return std::make_unique<TFileStream>(std::move(file), FailureKindOf(kind_), meter_, use_)
       .release();
