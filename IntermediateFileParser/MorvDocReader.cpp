@@ -119,6 +119,7 @@ void TMorvDocReader::AddNamedRecord(ptrvector<Record>& list, const TAttributes& 
       record->name = attribute.second;
     }
   }
+  CountKeptRecord(*record, {record->name});
   Adopt(list, std::move(record));
 }
 
@@ -136,6 +137,7 @@ void TMorvDocReader::AddPatternAnm(const TAttributes& attributes) {
       record->data_head = ToInt(attribute);
     }
   }
+  CountKeptRecord(*record, {record->material_name});
   Adopt(Document().tex_pattern_anm_array.tex_pattern_anm, std::move(record));
 }
 

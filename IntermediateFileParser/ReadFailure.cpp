@@ -34,6 +34,10 @@ const char* NameOf(TReadFailure::TLimit limit) noexcept {
       return "depth";
     case TLimit::kAttributes:
       return "attributes";
+    case TLimit::kDeclaredAttributes:
+      return "declared attributes";
+    case TLimit::kKeptData:
+      return "kept data";
     case TLimit::kNamespaceBindings:
       return "namespace bindings";
     case TLimit::kEntityReferences:

@@ -21,13 +21,15 @@ struct TReadFailure {
   // The limits a document can run into (see TReadLimits).
   enum class TLimit {
     kNone,
-    kDepth,              // elements nested too deeply
-    kAttributes,         // too many attributes on one element
-    kNamespaceBindings,  // too many namespace bindings in scope
-    kEntityReferences,   // too many entity references expanded
-    kEntityNesting,      // entities expanded inside each other too deeply
-    kEntityExpansion,    // entities and defaults produced too much text
-    kTextRun,            // a text kept whole grew too long
+    kDepth,               // elements nested too deeply
+    kAttributes,          // too many attributes on one element
+    kNamespaceBindings,   // too many namespace bindings in scope
+    kEntityReferences,    // too many entity references expanded
+    kEntityNesting,       // entities expanded inside each other too deeply
+    kEntityExpansion,     // entities and defaults produced too much text
+    kTextRun,             // a text kept whole grew too long
+    kDeclaredAttributes,  // too many attributes declared for one element type
+    kKeptData,            // the document model kept too much for the input
   };
 
   TKind kind = TKind::kNone;

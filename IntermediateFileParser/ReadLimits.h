@@ -16,6 +16,11 @@ struct TReadLimits {
   static constexpr int kMaxDepth = 256;
   // Attributes of one element, its namespace declarations included.
   static constexpr int kMaxAttributes = 256;
+  // Attributes declared for one element type, enumerated and defaulted ones
+  // included. The parser walks an element type's declarations on every start
+  // tag of that type; no element can carry more attributes than
+  // kMaxAttributes, so declaring more serves nothing.
+  static constexpr int kMaxDeclaredAttributes = 256;
   // Namespace bindings in scope at once, over all open elements: each
   // element's name is looked up through all of them.
   static constexpr int kMaxNamespaceBindings = 256;
@@ -33,6 +38,15 @@ struct TReadLimits {
   // less than the floor (8 MiB of text).
   static constexpr std::uint64_t kExpansionFactor = 10;
   static constexpr std::uint64_t kExpansionFloor = std::uint64_t{4} << 20;
+  // What the document model keeps from one read, in bytes of memory: its
+  // records, names and list entries, each with what its allocation costs.
+  // This many times the input (the document and each distinct external file
+  // it reads, once), plus the floor. The densest real content, a list of
+  // one-digit values or a record per 13-byte empty element, keeps under three
+  // times its text; what entities and DTD defaults fill the model with is
+  // bounded by the bytes that brought it.
+  static constexpr std::uint64_t kKeptDataFactor = 3;
+  static constexpr std::uint64_t kKeptDataFloor = std::uint64_t{40} << 20;
   // The parser's own live memory: its buffers, its DTD, the readers of the
   // entities it is expanding; a few MiB at most for any real document, the
   // largest included. The value lists and records of the document are not

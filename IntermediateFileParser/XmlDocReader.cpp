@@ -9,6 +9,7 @@
 #include <xercesc/util/XMLException.hpp>
 
 #include "IntermediateFileParser/internal/Trace.h"
+#include "IntermediateFileParser/internal/guards/KeptBytes.h"
 #include "IntermediateFileParser/internal/guards/ReadError.h"
 #include "IntermediateFileParser/internal/numbers/IntList.h"
 #include "IntermediateFileParser/internal/sax/XmlDocReaderImpl.h"
@@ -72,6 +73,23 @@ std::size_t TXmlDocReader::DeclaredRoom(std::size_t capacity,
   return capacity == 0 ? impl->RoomFor(declared) : 0;
 }
 
+void TXmlDocReader::CountKept(std::size_t bytes) const { impl->CountKept(bytes); }
+
+void TXmlDocReader::CountKeptRecord(
+    std::size_t record_size,
+    std::initializer_list<std::reference_wrapper<const std::string>> texts) const {
+  // The record's own block and its pointer in the list.
+  std::size_t bytes = internal::BlockBytesOf(record_size) + sizeof(void*);
+  for (const std::string& text : texts) bytes += internal::HeapBytesOf(text);
+  CountKept(bytes);
+}
+
+void TXmlDocReader::KeepString(std::string& field, std::string value) const {
+  CountKept(internal::HeapBytesOf(value));
+  impl->ReleaseKept(internal::HeapBytesOf(field));
+  field = std::move(value);
+}
+
 TXmlDocReader::TTextUse TXmlDocReader::BodyTextUse(const std::string& /*name*/) {
   return TTextUse::Whole();
 }
@@ -81,22 +99,22 @@ void TXmlDocReader::OnHeadElement(const std::string& name, const TAttributes& at
     ELE_create& create = document->create;
     for (const TAttribute& attribute : attributes) {
       if (attribute.first == "user") {
-        create.user = attribute.second;
+        KeepString(create.user, attribute.second);
       } else if (attribute.first == "host") {
-        create.host = attribute.second;
+        KeepString(create.host, attribute.second);
       } else if (attribute.first == "date") {
-        create.date = attribute.second;
+        KeepString(create.date, attribute.second);
       } else if (attribute.first == "source") {
-        create.source = attribute.second;
+        KeepString(create.source, attribute.second);
       }
     }
   } else if (name == "generator") {
     ELE_generator& generator = document->generator;
     for (const TAttribute& attribute : attributes) {
       if (attribute.first == "name") {
-        generator.name = attribute.second;
+        KeepString(generator.name, attribute.second);
       } else if (attribute.first == "version") {
-        generator.version = attribute.second;
+        KeepString(generator.version, attribute.second);
       }
     }
   }
@@ -104,9 +122,9 @@ void TXmlDocReader::OnHeadElement(const std::string& name, const TAttributes& at
 
 void TXmlDocReader::OnHeadText(const std::string& name, std::string&& text) {
   if (name == "title") {
-    document->title = std::move(text);
+    KeepString(document->title, std::move(text));
   } else if (name == "comment") {
-    document->comment = std::move(text);
+    KeepString(document->comment, std::move(text));
   }
 }
 

@@ -3,6 +3,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <utility>
@@ -27,8 +29,10 @@ namespace ifp {
 // CDATA sections and buffer ends) are joined and delivered in one call.
 // Text after an end tag is dropped until the next start tag.
 //
-// A reader needs the XML platform (TXmlPlatform) for its whole life. The
-// parser and everything that guards it stay inside the reader.
+// A reader holds the XML platform (TXmlPlatform) up for its whole life: it
+// may be made under a guard and outlive it. The parser and everything that
+// guards it stay inside the reader. A reader is used by one thread at a time;
+// readers on several threads read side by side.
 class TXmlDocReader {
   // The parser's side, behind this header.
   class TImpl;
@@ -53,6 +57,8 @@ class TXmlDocReader {
     std::string buffer;
   };
 
+  // Brings the XML platform up if no guard holds it (std::runtime_error when
+  // it cannot be).
   TXmlDocReader();
   virtual ~TXmlDocReader();
   TXmlDocReader(const TXmlDocReader&) = delete;
@@ -128,9 +134,29 @@ class TXmlDocReader {
     return true;
   }
 
+  // What the document keeps from the read under way is held to the kept-data
+  // limit (TReadLimits::kKeptDataFloor, kKeptDataFactor): a reader counts the
+  // memory of what it stores, as the library's own readers count every
+  // record, name and list entry. Both throw once the document keeps more
+  // than its input allows; the read then ends as at any other limit.
+  void CountKept(std::size_t bytes) const;
+  // A record of its own allocation, held by a ptrvector, with the strings it
+  // holds: CountKeptRecord(*record, {record->name}).
+  template <class Record>
+  void CountKeptRecord(
+      const Record& /*record*/,
+      std::initializer_list<std::reference_wrapper<const std::string>> texts = {}) const {
+    CountKeptRecord(sizeof(Record), texts);
+  }
+
  private:
   // The room ReserveDeclared gives a list of this capacity.
   std::size_t DeclaredRoom(std::size_t capacity, std::int32_t declared) const noexcept;
+  void CountKeptRecord(
+      std::size_t record_size,
+      std::initializer_list<std::reference_wrapper<const std::string>> texts) const;
+  // Assigns `value` to a string that the document keeps, counting the change.
+  void KeepString(std::string& field, std::string value) const;
   void OnHeadElement(const std::string& name, const TAttributes& attributes);
   // Takes the text over: a head text is kept whole, and may be large.
   void OnHeadText(const std::string& name, std::string&& text);

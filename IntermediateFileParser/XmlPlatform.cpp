@@ -1,5 +1,6 @@
 #include "IntermediateFileParser/XmlPlatform.h"
 
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <xercesc/util/PlatformUtils.hpp>
@@ -10,19 +11,39 @@
 #include "platform/CodePage.h"
 
 namespace ifp {
+namespace {
+
+// The guards alive in the process, readers' own included, and the lock that
+// brings the platform up and down with them.
+std::mutex platform_mutex;
+int platform_guards = 0;
+
+}  // namespace
 
 TXmlPlatform::TXmlPlatform() {
-  try {
-    xercesc::XMLPlatformUtils::Initialize();
-  } catch (const xercesc::XMLException& e) {
-    throw std::runtime_error("XML platform error: " + morv::os::ToAnsi(e.getMessage()));
+  const std::lock_guard<std::mutex> lock(platform_mutex);
+  if (platform_guards == 0) {
+    try {
+      xercesc::XMLPlatformUtils::Initialize();
+    } catch (const xercesc::XMLException& e) {
+      throw std::runtime_error("XML platform error: " + morv::os::ToAnsi(e.getMessage()));
+    }
+    try {
+      internal::InstallEntityTextCounter();
+      // Shift_JIS and UTF-8 documents decode through the fast decoders where
+      // the parser's own decoders allow it; otherwise those decode them alone.
+      internal::RegisterFastDecoders();
+    } catch (...) {
+      xercesc::XMLPlatformUtils::Terminate();
+      throw;
+    }
   }
-  internal::InstallEntityTextCounter();
-  // Shift_JIS and UTF-8 documents decode through the fast decoders where the
-  // parser's own decoders allow it; otherwise those decode them alone.
-  internal::RegisterFastDecoders();
+  ++platform_guards;
 }
 
-TXmlPlatform::~TXmlPlatform() { xercesc::XMLPlatformUtils::Terminate(); }
+TXmlPlatform::~TXmlPlatform() {
+  const std::lock_guard<std::mutex> lock(platform_mutex);
+  if (--platform_guards == 0) xercesc::XMLPlatformUtils::Terminate();
+}
 
 }  // namespace ifp

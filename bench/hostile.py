@@ -25,7 +25,7 @@ ONE_STEP = ("<d><frame_idx size='1'>7</frame_idx><image_idx size='1'>1</image_id
 
 def document(doctype, body, title="t"):
     return (f"<?xml version='1.0'?>{doctype}<r><head><title>{title}</title></head>"
-            f"<body>{body}</body></r>").encode("ascii")
+            f"<body>{body}</body></r>").encode("utf-8")
 
 
 def documents():
@@ -42,6 +42,14 @@ def documents():
     chain = "<!ENTITY e0 'x'>" + "".join(f"<!ENTITY e{i} '&e{i - 1};'>" for i in range(1, 49_990))
     bindings = " ".join(f"xmlns:p{i}='u{i}'" for i in range(100_000))
     sizes = "".join(f"<frame_idx size='{1_000_001 + i}'/>" for i in range(10_000))
+    namespace = "<!ENTITY b '" + "u" * (1 << 20) + "'><!ATTLIST x xmlns:p CDATA '&b;'>"
+    declared = "".join(f" a{i} CDATA #IMPLIED" for i in range(50_000))
+    declared_256 = "".join(f" a{i} CDATA #IMPLIED" for i in range(256))
+    kanji = "<!ATTLIST image_name name CDATA '" + "\u3042" * 120 + "'>"
+    # One 1 MiB file (written beside the documents by main) under 4,096
+    # spellings of its path.
+    spellings = [("." + "/" * (i // 64 + 1) + "./" * (i % 64) + "e.ent") for i in range(4096)]
+    spelled = "".join(f"<!ENTITY e{i} SYSTEM '{p}'>" for i, p in enumerate(spellings))
     filler = b"c" * (128 << 20)
     body = b"<r><body>" + ONE_STEP.encode("ascii")
     return [
@@ -62,6 +70,21 @@ def documents():
                                           "</tex_pattern_list_data>" + ONE_STEP)),
         ("entity_chain", lambda: document("<!DOCTYPE r [" + chain + "]>",
                                           "<x>&e49989;</x>" + ONE_STEP)),
+        ("namespace_default", lambda: document("<!DOCTYPE r [" + namespace + "]>",
+                                               "<x/>" * 20_000 + ONE_STEP)),
+        ("spelled_entity", lambda: document("<!DOCTYPE r [" + spelled + "]>", "<x>" + "".join(
+            f"&e{i};" for i in range(4096)) + "</x>" + ONE_STEP)),
+        ("declared_50k", lambda: document("<!DOCTYPE r [<!ATTLIST x" + declared + ">]>",
+                                          "<x/>" * 10_000 + ONE_STEP)),
+        ("declared_256", lambda: document("<!DOCTYPE r [<!ATTLIST x" + declared_256 + ">]>",
+                                          "<x/>" * 2_500_000 + ONE_STEP)),
+        ("kept_default_names", lambda: document("<!DOCTYPE r [" + kanji + "]>",
+                                                "<tex_pattern_list_data>" +
+                                                "<image_name/>" * 400_000 +
+                                                "</tex_pattern_list_data>" + ONE_STEP)),
+        ("kept_plain_names", lambda: document("", "<tex_pattern_list_data>" +
+                                              "<image_name/>" * 2_000_000 +
+                                              "</tex_pattern_list_data>" + ONE_STEP)),
         ("deep_then_flat", lambda: document("", "<a>" * 9997 + "<b/>" * 2_500_000 +
                                             "</a>" * 9997 + ONE_STEP)),
         ("deepest_then_flat", lambda: document("", "<a>" * 253 + "<b/>" * 2_500_000 +
@@ -95,6 +118,8 @@ def main():
     report = os.path.join(data, "hostile.rss")
     print(f"{'document':20} {'MiB':>6} {'morv_conv':>10} {'target':>8} {'bare':>10} {'status':>6} "
           f"{'peak RSS':>10} {'over start-up':>13}")
+    with open(os.path.join(data, "e.ent"), "wb") as f:
+        f.write(b"e" * (1 << 20))
     baseline = None
     for name, make in documents():
         path = os.path.join(data, f"hostile_{name}.xml")
@@ -111,8 +136,10 @@ def main():
         baseline = baseline or rss
         seconds = statistics.median(r[0] for r in conv_runs)
         target = 1 + 0.1 * mib
-        # The markup documents may also hold half their size.
-        memory_bar = 64 + (mib / 2 if name.endswith("_128mb") else 0)
+        # The markup documents may also hold half their size; those that
+        # fill the document model three times their size.
+        memory_bar = 64 + (mib / 2 if name.endswith("_128mb") else 0) + (
+            3 * mib if name.startswith("kept_") else 0)
         verdict = "ok" if seconds <= target and rss - baseline <= memory_bar else "OVER"
         print(f"{name:20} {mib:6.1f} {seconds * 1000:8.0f}ms {target:7.1f}s "
               f"{statistics.median(r[0] for r in bare_runs) * 1000:8.0f}ms "

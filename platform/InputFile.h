@@ -1,12 +1,21 @@
 #ifndef MORV_OS_INPUTFILE_H
 #define MORV_OS_INPUTFILE_H
 
+#include <compare>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 
 namespace morv::os {
+
+// Which file an open file is, whatever path it was opened by: its device and
+// inode (on Windows its volume and file index); zero for what has none.
+struct TFileId {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  friend auto operator<=>(const TFileId&, const TFileId&) = default;
+};
 
 // A file open for reading in binary mode (its bytes exactly as stored),
 // closed when the owner goes.
@@ -39,6 +48,8 @@ class TInputFile {
   bool IsOpen() const noexcept { return handle_ != kClosed; }
   // The size of a regular file, as it was when opened.
   std::optional<std::uint64_t> Size() const noexcept { return size_; }
+  // The file opened, however its path spells it.
+  TFileId Id() const noexcept { return id_; }
 
   // Reads up to `size` bytes: how many were read, 0 at the end of the file;
   // nothing when the read fails, `problem` then saying why.
@@ -53,6 +64,7 @@ class TInputFile {
 
   std::intptr_t handle_ = kClosed;  // the system's descriptor or handle
   std::optional<std::uint64_t> size_;
+  TFileId id_;
 };
 
 // The path as messages show it: in the tool chain's narrow code page, CP932.

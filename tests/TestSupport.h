@@ -146,13 +146,14 @@ class LoopbackListener {
 };
 
 // A pipe with a name, as a document or what it names may give it: a FIFO at
-// `fifo_path` on POSIX systems; a named pipe (\\.\pipe\...) on Windows. With
-// `endless_head`, a thread writes that and then white space without end into
-// it for as long as somebody reads; otherwise nobody ever writes.
+// `fifo_path` on POSIX systems; a named pipe (\\.\pipe\...) on Windows.
+// With `content`, a thread writes that into it once somebody reads, and then
+// white space without end while `endless` (until the reader goes), or
+// nothing more; without, nobody ever writes.
 class NamedPipe {
  public:
   explicit NamedPipe(const std::string& fifo_path,
-                     std::optional<std::string> endless_head = std::nullopt);
+                     std::optional<std::string> content = std::nullopt, bool endless = true);
   ~NamedPipe();
   NamedPipe(const NamedPipe&) = delete;
   NamedPipe& operator=(const NamedPipe&) = delete;
@@ -160,7 +161,7 @@ class NamedPipe {
   const std::string& Path() const { return path_; }
 
  private:
-  void Feed(const std::string& head);
+  void Feed(const std::string& content, bool endless);
 
   std::string path_;
   std::intptr_t handle_ = -1;  // the server's end, where the system has one

@@ -251,6 +251,33 @@ std::vector<int> CharacterRule(const std::u16string& text) {
   return values;
 }
 
+// Every block path takes each separator class itself: a run of plain tokens
+// separated by tabs, line feeds and blanks is consumed whole by the scan,
+// never left to the exact reading that would read it the same.
+TEST(PlainTokenScanTest, EveryPathConsumesEachSeparatorClassWhole) {
+  const struct {
+    const char16_t* unit;
+    int times;
+  } cases[] = {
+      {u"1\t2\n3 ", 1}, {u"1\t2\n3 ", 64}, {u"1\t", 200},       {u"22\n", 200},
+      {u"333 ", 200},   {u"4\t\n 5 ", 90}, {u"12345678\t", 40},
+  };
+  for (const auto& c : cases) {
+    std::u16string text;
+    for (int i = 0; i < c.times; ++i) text += c.unit;
+    const std::vector<int> expected = CharacterRule(text);
+    for (const TScanPath path : Paths()) {
+      SCOPED_TRACE(NameOf(path));
+      std::vector<int> out(text.size());
+      const TPlainTokens scan =
+          ScanPlainTokens(path, text.data(), text.data() + text.size(), out.data(), out.size());
+      EXPECT_EQ(scan.next, text.data() + text.size()) << scan.next - text.data();
+      out.resize(scan.count);
+      EXPECT_EQ(out, expected);
+    }
+  }
+}
+
 // Random runs: mostly plain digit tokens of every length around the eight
 // and nine digits that the block paths read whole, between runs of
 // separators, with rare tokens among them (signs, other white space,

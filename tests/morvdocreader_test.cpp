@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -110,6 +112,33 @@ TEST_F(MorvDocReaderTest, NameListsKeepDocumentOrderWhateverTheDeclaredSize) {
   EXPECT_EQ(lists.palette_name[0]->index, 3);
   // An absurd declared size reserves no more than the document could hold.
   EXPECT_LT(lists.palette_name.capacity(), 10000u);
+}
+
+TEST_F(MorvDocReaderTest, AnAbsurdDeclaredCountReservesNoMoreThanTheDocumentCanHold) {
+  // A document of 1 MB declaring two thousand million entries for every
+  // list: each entry would take at least two of its bytes. A name or record
+  // list gets its room from the declaration; an index list when its text
+  // starts (its one value then fails the count, after the room was made).
+  const std::string padding = "<!--" + std::string(1'000'000, 'c') + "-->";
+  ASSERT_TRUE(ReadBody(padding +
+                       "<tex_pattern_list_data image_size='2000000000' palette_size='2000000000'/>"
+                       "<tex_pattern_anm_array size='2000000000'/>"));
+  const std::size_t most = std::filesystem::file_size(dir / "doc.xml") / 2 + 1;
+  std::vector<std::size_t> capacities = {
+      doc->tex_pattern_list_data.image_name.capacity(),
+      doc->tex_pattern_list_data.palette_name.capacity(),
+      doc->tex_pattern_anm_array.tex_pattern_anm.capacity(),
+  };
+  for (const char* name : {"frame_idx", "image_idx", "palette_idx"}) {
+    ASSERT_FALSE(ReadBody(padding + "<d><" + name + " size='2000000000'>1</" + name + "></d>"));
+    const ELE_tex_pattern_data& data = doc->tex_pattern_data;
+    capacities.push_back(std::max({data.frame_idx.data.capacity(), data.image_idx.data.capacity(),
+                                   data.palette_idx.data.capacity()}));
+  }
+  for (const std::size_t capacity : capacities) {
+    EXPECT_GT(capacity, 0u);
+    EXPECT_LE(capacity, most);
+  }
 }
 
 TEST_F(MorvDocReaderTest, PatternAnmRecords) {

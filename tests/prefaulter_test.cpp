@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
@@ -108,6 +109,62 @@ TEST(PrefaulterTest, GoingAtOnceOrFreeingABufferEarlyIsHarmless) {
     prefaulter.Populate(small.Data(), std::size_t{1} << 20);  // too small: ignored
   }
   EXPECT_TRUE(BackTo(threads_before));
+}
+
+// Whether the page holding `address` is resident.
+bool Resident(const void* address) {
+  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  unsigned char state = 0;
+  void* const start =
+      reinterpret_cast<void*>(reinterpret_cast<std::uintptr_t>(address) & ~(page - 1));
+  return ::mincore(start, page, &state) == 0 && (state & 1) != 0;
+}
+
+TEST(PrefaulterTest, NothingPastARangeIsFaultedIn) {
+  // Whether the system faults pages in at all; where it cannot, nothing is
+  // faulted in anywhere, and only that is checked.
+  const Mapping probe(std::size_t{1} << 20);
+  const bool populates = ::madvise(probe.Data(), 4096, MADV_POPULATE_WRITE) == 0;
+  // Ranges that end inside a larger mapping, away from the step of 2 MiB the
+  // prefaulter works in: five and a half MiB, 4 MiB and one page.
+  const struct {
+    const char* what;
+    bool follow;
+    std::size_t offset;
+    std::size_t bytes;
+  } cases[] = {
+      {"filled whole", false, 0, std::size_t{11} << 19},
+      {"filled whole, at an odd offset", false, 4096 * 3, (std::size_t{4} << 20) + 4096},
+      {"followed", true, 0, std::size_t{11} << 19},
+      {"followed, at an odd offset", true, 4096 * 5, (std::size_t{4} << 20) + 4096},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Mapping mapping(std::size_t{16} << 20);
+    ASSERT_NE(mapping.Data(), MAP_FAILED);
+    // Never backed by huge pages, which would fault in their neighbours.
+    ::madvise(mapping.Data(), std::size_t{16} << 20, MADV_NOHUGEPAGE);
+    char* const begin = static_cast<char*>(mapping.Data()) + c.offset;
+    char* const end = begin + c.bytes;
+    {
+      morv::os::TPrefaulter prefaulter;
+      if (c.follow) {
+        prefaulter.Follow(begin, c.bytes);  // within the window from its start
+      } else {
+        prefaulter.Populate(begin, c.bytes);
+      }
+      // Until the range's last page is in; the destructor then lets the
+      // thread end the piece it is in.
+      for (int tries = 0; populates && !Resident(end - 1) && tries < 1000; ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+    }
+    EXPECT_EQ(Resident(begin), populates);
+    EXPECT_EQ(Resident(end - 1), populates);
+    for (const char* page = end; page < end + (std::size_t{2} << 20); page += 4096) {
+      ASSERT_FALSE(Resident(page)) << "page " << (page - end) / 4096 << " after the range";
+    }
+  }
 }
 
 }  // namespace

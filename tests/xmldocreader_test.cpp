@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "IntermediateFileParser/XmlDocument.h"
@@ -27,7 +30,11 @@ class RecordingReader : public TXmlDocReader {
  protected:
   void OnElement(const std::string& name, const TAttributes& attributes) override {
     std::string event = "E " + name + " " + std::to_string(GetDepth());
-    for (const TAttribute& a : attributes) event += " " + a.first + "=" + a.second;
+    for (const TAttribute& a : attributes) {
+      event += " " + a.first + "=" + a.second;
+      // A reader of its own keeping this many bytes.
+      if (a.first == "keep") CountKept(static_cast<std::size_t>(ToInt(a)));
+    }
     events.push_back(event);
   }
   void OnText(const std::string& name, const std::string& text) override {
@@ -252,6 +259,8 @@ struct FailureCase {
   std::string xml;
   TKind kind;  // what GetFailure() must say
   TLimit limit = TLimit::kNone;
+  std::string says = "";                                   // what its detail must hold
+  std::optional<morv::test::TSystem> only = std::nullopt;  // the one system it means something on
 };
 
 std::string Entity(const std::string& name, const std::string& text) {
@@ -267,10 +276,43 @@ TEST_F(XmlDocReaderTest, EveryParserReportAndEveryBadInputFailsTheReadAndSaysWhy
     const std::string previous = std::to_string(i - 1);
     chain += Entity(std::string("e").append(std::to_string(i)), "&e" + previous + ";");
   }
+  // One file of 1 MiB under many names: every read after the first is an
+  // expansion, however the path is spelled.
+  WriteFile(dir / "mib.txt", std::string(1 << 20, 'm'));
+  using morv::test::kSystem;
+  using morv::test::TSystem;
+  std::filesystem::create_directory(dir / "sub");
+  std::filesystem::create_hard_link(dir / "mib.txt", dir / "hardlink.txt");
+  // Symbolic links on POSIX systems; on Windows "\\" separators and the
+  // file's second name.
+  std::vector<std::string> spellings = {"mib.txt",       "./mib.txt",
+                                        ".//mib.txt",    "sub/../mib.txt",
+                                        dir / "mib.txt", "file://" + dir / "mib.txt"};
+  if (kSystem == TSystem::kPosix) {
+    std::filesystem::create_symlink(dir / "mib.txt", dir / "symlink.txt");
+    std::filesystem::create_symlink("..", dir / "sub/up");
+    spellings.insert(spellings.end(), {"symlink.txt", "sub/up/hardlink.txt"});
+  } else {
+    spellings.insert(spellings.end(), {"sub\\..\\mib.txt", "sub/../hardlink.txt"});
+  }
+  std::string spelled_entities;
+  std::string spelled_references;
+  // Each spelling once as it is and once with "./" before the file name:
+  // sixteen reads, more than the ten that the first read's 1 MiB of input
+  // allows.
+  for (std::size_t i = 0; i < 2 * spellings.size(); ++i) {
+    std::string spelling = spellings[i / 2];
+    if (i % 2 == 1) spelling.insert(spelling.find_last_of("/\\") + 1, "./");
+    spelled_entities += "<!ENTITY f" + std::to_string(i) + " SYSTEM '" + spelling + "'>";
+    spelled_references += "&f" + std::to_string(i) + ";";
+  }
   const FailureCase cases[] = {
       {"missing file", dir / "missing.xml", "", TKind::kInput},
-      {"directory", dir.path().string(), "", TKind::kInput},
-      {"endless input", "/dev/zero", "", TKind::kParse},
+      {"one file under sixteen spellings of its path, each read once", "",
+       "<!DOCTYPE r [" + spelled_entities + "]><r>" + spelled_references + "</r>", TKind::kLimit,
+       TLimit::kEntityExpansion},
+      {"directory", dir.path().string(), "", TKind::kInput, TLimit::kNone, "is a directory"},
+      {"endless input", "/dev/zero", "", TKind::kParse, TLimit::kNone, "", TSystem::kPosix},
       {"empty file", "", "", TKind::kParse},
       {"not well-formed", "", "<r><body></r>", TKind::kParse},
       {"undeclared entity", "", "<r>&nothing;</r>", TKind::kParse},
@@ -289,9 +331,20 @@ TEST_F(XmlDocReaderTest, EveryParserReportAndEveryBadInputFailsTheReadAndSaysWhy
        "<!DOCTYPE r [<!ENTITY x SYSTEM 'file://otherhost" + dir / "part.txt" + "'>]><r>&x;</r>",
        TKind::kResource},
       {"missing local DTD", "", "<!DOCTYPE r SYSTEM 'nothing.dtd'><r/>", TKind::kResource},
-      {"a device as DTD", "", "<!DOCTYPE r SYSTEM '/dev/stdin'><r/>", TKind::kResource},
+      {"a device as DTD", "", "<!DOCTYPE r SYSTEM '/dev/zero'><r/>", TKind::kResource,
+       TLimit::kNone, "is not a regular file", TSystem::kPosix},
+      {"an empty device as entity", "", "<!DOCTYPE r [<!ENTITY x SYSTEM '/dev/null'>]><r>&x;</r>",
+       TKind::kResource, TLimit::kNone, "is not a regular file", TSystem::kPosix},
+      {"a device as DTD", "", "<!DOCTYPE r SYSTEM 'COM1'><r/>", TKind::kResource, TLimit::kNone,
+       "a device", TSystem::kWindows},
+      {"an empty device as entity", "", "<!DOCTYPE r [<!ENTITY x SYSTEM 'nul.txt'>]><r>&x;</r>",
+       TKind::kResource, TLimit::kNone, "a device", TSystem::kWindows},
+      {"a share as entity", "", "<!DOCTYPE r [<!ENTITY x SYSTEM '\\\\host\\s\\x'>]><r>&x;</r>",
+       TKind::kResource, TLimit::kNone, "not a local file", TSystem::kWindows},
       {"a directory as entity", "", "<!DOCTYPE r [<!ENTITY x SYSTEM '/'>]><r>&x;</r>",
-       TKind::kResource},
+       TKind::kResource, TLimit::kNone, "is a directory"},
+      {"a directory as DTD", "", "<!DOCTYPE r SYSTEM 'sub'><r/>", TKind::kResource, TLimit::kNone,
+       "is a directory"},
       {"300 attributes", "",
        "<r><body><a" +
            [] {
@@ -334,10 +387,43 @@ TEST_F(XmlDocReaderTest, EveryParserReportAndEveryBadInputFailsTheReadAndSaysWhy
        TLimit::kEntityReferences},
       {"entities nested two thousand deep", "", "<!DOCTYPE r [" + chain + "]><r>&e1999;</r>",
        TKind::kLimit, TLimit::kEntityNesting},
+      {"a namespace declaration defaulted from the DTD on every element", "",
+       "<!DOCTYPE r [" + Entity("b", std::string(1 << 20, 'u')) +
+           "<!ATTLIST x xmlns:p CDATA '&b;'>]><r>" + Repeat("<x/>", 2000) + "</r>",
+       TKind::kLimit, TLimit::kEntityExpansion},
+      {"a default namespace and a prefix defaulted on a reader's own element", "",
+       "<!DOCTYPE r [" + Entity("b", std::string(1 << 19, 'u')) +
+           "<!ATTLIST image_name xmlns CDATA '&b;' xmlns:q CDATA '&b;'>]><r><body>" +
+           Repeat("<image_name/>", 2000) + "</body></r>",
+       TKind::kLimit, TLimit::kEntityExpansion},
+      {"50,000 attributes declared for one element type", "",
+       "<!DOCTYPE r [<!ATTLIST x" +
+           [] {
+             std::string declarations;
+             for (int i = 0; i < 50'000; ++i) {
+               declarations += " a" + std::to_string(i) + " CDATA #IMPLIED";
+             }
+             return declarations;
+           }() +
+           ">]><r>" + Repeat("<x/>", 10'000) + "</r>",
+       TKind::kLimit, TLimit::kDeclaredAttributes},
+      {"enumerated and defaulted declarations over several lists", "",
+       "<!DOCTYPE r [" +
+           [] {
+             std::string lists;
+             for (int i = 0; i < 300; ++i) {
+               lists += "<!ATTLIST tex_pattern_anm e" + std::to_string(i) + " (a|b) 'a' d" +
+                        std::to_string(i) + " CDATA 'v'>";
+             }
+             return lists;
+           }() +
+           "]><r/>",
+       TKind::kLimit, TLimit::kDeclaredAttributes},
       {"a processing instruction beyond the parser's memory", "",
        "<r/><?pi " + std::string(17 << 20, 'p') + "?>", TKind::kMemory},
   };
   for (const FailureCase& c : cases) {
+    if (c.only && *c.only != kSystem) continue;
     SCOPED_TRACE(c.what);
     std::string path = c.path;
     if (path.empty()) {
@@ -349,6 +435,8 @@ TEST_F(XmlDocReaderTest, EveryParserReportAndEveryBadInputFailsTheReadAndSaysWhy
     EXPECT_FALSE(reader.Read(&doc, path.c_str()));
     EXPECT_EQ(reader.GetFailure().kind, c.kind) << reader.GetFailure().Describe();
     EXPECT_EQ(reader.GetFailure().limit, c.limit) << reader.GetFailure().Describe();
+    EXPECT_NE(reader.GetFailure().detail.find(c.says), std::string::npos)
+        << reader.GetFailure().Describe();
   }
   // A reader whose parser ran out of memory reads the next document as usual.
   ASSERT_TRUE(Read("<r><title>after</title></r>"));
@@ -368,9 +456,31 @@ TEST_F(XmlDocReaderTest, TheLimitsRefuseExactlyPastTheirFigures) {
     for (int i = 0; i < count; ++i) text += " xmlns:p" + std::to_string(i) + "='u'";
     return "<r><a" + text + "/></r>";
   };
+  const auto declared = [](int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i) text += "<!ATTLIST a d" + std::to_string(i) + " CDATA 'v'>";
+    return "<!DOCTYPE r [" + text + "]><r><a/><a/></r>";
+  };
+  // A document that keeps 40 MiB and three times its own size, and a byte
+  // more or less; the count is written with ten digits, so that the size is
+  // the same whatever it is.
+  const auto kept = [](int more) {
+    const auto document = [](long long bytes) {
+      std::string digits = std::to_string(bytes);
+      digits.insert(0, 10 - digits.size(), '0');
+      return "<r><body><a keep='" + digits + "'/></body></r>";
+    };
+    const long long size = static_cast<long long>(document(0).size());
+    return document((40LL << 20) + 3 * size + more);
+  };
   const auto nested = [](int levels) { return Repeat("<a>", levels) + Repeat("</a>", levels); };
   const auto references = [](int count) {
     return "<!DOCTYPE r [<!ENTITY e ''>]><r>" + Repeat("&e;", count) + "</r>";
+  };
+  // References to an external entity, an empty file, each opening it anew.
+  WriteFile(dir / "empty.ent", "");
+  const auto external_references = [](int count) {
+    return "<!DOCTYPE r [<!ENTITY x SYSTEM 'empty.ent'>]><r>" + Repeat("&x;", count) + "</r>";
   };
   const auto nesting = [](int levels) {
     std::string entities = "<!ENTITY e1 'x'>";
@@ -391,15 +501,15 @@ TEST_F(XmlDocReaderTest, TheLimitsRefuseExactlyPastTheirFigures) {
     std::string at_limit, past_limit;
     TLimit limit;
   } cases[] = {
-      {title(TReadLimits::kMaxTextRun), title(TReadLimits::kMaxTextRun + 1), TLimit::kTextRun},
-      {nested(TReadLimits::kMaxDepth), nested(TReadLimits::kMaxDepth + 1), TLimit::kDepth},
-      {attributes(TReadLimits::kMaxAttributes), attributes(TReadLimits::kMaxAttributes + 1),
-       TLimit::kAttributes},
-      {bindings(TReadLimits::kMaxNamespaceBindings),
-       bindings(TReadLimits::kMaxNamespaceBindings + 1), TLimit::kNamespaceBindings},
+      {title(16 << 20), title((16 << 20) + 1), TLimit::kTextRun},
+      {nested(256), nested(257), TLimit::kDepth},
+      {attributes(256), attributes(257), TLimit::kAttributes},
+      {declared(256), declared(257), TLimit::kDeclaredAttributes},
+      {kept(0), kept(1), TLimit::kKeptData},
+      {bindings(256), bindings(257), TLimit::kNamespaceBindings},
       {references(50'000), references(50'001), TLimit::kEntityReferences},
-      {nesting(TReadLimits::kMaxEntityNesting), nesting(TReadLimits::kMaxEntityNesting + 1),
-       TLimit::kEntityNesting},
+      {external_references(50'000), external_references(50'001), TLimit::kEntityReferences},
+      {nesting(64), nesting(65), TLimit::kEntityNesting},
       {expansion(1024), expansion(1025), TLimit::kEntityExpansion},
   };
   for (const auto& c : cases) {
@@ -408,6 +518,21 @@ TEST_F(XmlDocReaderTest, TheLimitsRefuseExactlyPastTheirFigures) {
     EXPECT_FALSE(Read(c.past_limit));
     EXPECT_EQ(reader.GetFailure().limit, c.limit) << reader.GetFailure().Describe();
   }
+}
+
+// A document from a pipe has no size to be allowed by: it is allowed what
+// it has shown so far. Six million characters of attribute values, past the
+// floor of 4 Mi, read from a FIFO.
+TEST_F(XmlDocReaderTest, APipedDocumentIsAllowedExpansionByWhatItHasShown) {
+  const std::string document = "<r><body>" +
+                               morv::test::Repeat("<a v='" + std::string(1000, 'v') + "'/>", 6000) +
+                               "</body></r>";
+  // The writer gives up once the read has ended, whether the reader took
+  // everything or stopped early.
+  const morv::test::NamedPipe pipe(dir / "fifo", document, false);
+  const bool read = reader.Read(&doc, pipe.Path().c_str());
+  EXPECT_TRUE(read) << reader.GetFailure().Describe();
+  EXPECT_EQ(reader.events.size(), 6001u);
 }
 
 TEST_F(XmlDocReaderTest, SchemaLocationHintsAreNeverLoaded) {

@@ -11,13 +11,14 @@
 namespace morv::os {
 
 TInputFile::TInputFile(TInputFile&& other) noexcept
-    : handle_(std::exchange(other.handle_, kClosed)), size_(other.size_) {}
+    : handle_(std::exchange(other.handle_, kClosed)), size_(other.size_), id_(other.id_) {}
 
 TInputFile& TInputFile::operator=(TInputFile&& other) noexcept {
   if (this != &other) {
     Close();
     handle_ = std::exchange(other.handle_, kClosed);
     size_ = other.size_;
+    id_ = other.id_;
   }
   return *this;
 }
@@ -59,6 +60,7 @@ TInputFile TInputFile::Open(const std::string& path, TKind kind, std::string& pr
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   }
   if (S_ISREG(info.st_mode)) file.size_ = static_cast<std::uint64_t>(info.st_size);
+  file.id_ = {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
   return file;
 }
 

@@ -15,13 +15,14 @@ HANDLE HandleOf(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle);
 }  // namespace
 
 TInputFile::TInputFile(TInputFile&& other) noexcept
-    : handle_(std::exchange(other.handle_, kClosed)), size_(other.size_) {}
+    : handle_(std::exchange(other.handle_, kClosed)), size_(other.size_), id_(other.id_) {}
 
 TInputFile& TInputFile::operator=(TInputFile&& other) noexcept {
   if (this != &other) {
     Close();
     handle_ = std::exchange(other.handle_, kClosed);
     size_ = other.size_;
+    id_ = other.id_;
   }
   return *this;
 }
@@ -63,6 +64,8 @@ TInputFile TInputFile::Open(const std::string& path, TKind kind, std::string& pr
       return {};
     }
     file.size_ = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+    file.id_ = {info.dwVolumeSerialNumber,
+                (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
   } else if (kind == TKind::kDiskFile) {
     problem = DisplayPath(path) + " is not a regular file";
     return {};
@@ -78,7 +81,10 @@ std::optional<std::size_t> TInputFile::Read(void* buffer, std::size_t size,
                   &got, nullptr)) {
     const DWORD error = ::GetLastError();
     // A pipe whose writer has gone has come to its end.
-    if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF) return 0;
+    if (error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED ||
+        error == ERROR_HANDLE_EOF) {
+      return 0;
+    }
     try {
       problem = "cannot read: " + windows::ErrorText(error);
     } catch (...) {

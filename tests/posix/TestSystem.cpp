@@ -244,13 +244,13 @@ bool LoopbackListener::WasReached() const {
   return connection >= 0 || errno != EAGAIN;
 }
 
-NamedPipe::NamedPipe(const std::string& fifo_path, std::optional<std::string> endless_head)
+NamedPipe::NamedPipe(const std::string& fifo_path, std::optional<std::string> content, bool endless)
     : path_(fifo_path) {
   if (::mkfifo(path_.c_str(), 0600) != 0) throw std::runtime_error("mkfifo failed: " + path_);
-  if (endless_head) {
+  if (content) {
     // The feeder writes into a FIFO whose reader goes.
     ::signal(SIGPIPE, SIG_IGN);
-    feeder_ = std::thread([this, head = *endless_head] { Feed(head); });
+    feeder_ = std::thread([this, text = *content, endless] { Feed(text, endless); });
   }
 }
 
@@ -259,7 +259,7 @@ NamedPipe::~NamedPipe() {
   if (feeder_.joinable()) feeder_.join();
 }
 
-void NamedPipe::Feed(const std::string& head) {
+void NamedPipe::Feed(const std::string& content, bool endless) {
   int fd = -1;
   while (!stop_ && (fd = ::open(path_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) < 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));  // no reader yet
@@ -267,8 +267,13 @@ void NamedPipe::Feed(const std::string& head) {
   if (fd < 0) return;
   ::fcntl(fd, F_SETFL, 0);
   const std::string spaces(1 << 16, ' ');
-  bool open = ::write(fd, head.data(), head.size()) > 0;
-  while (open && !stop_) open = ::write(fd, spaces.data(), spaces.size()) > 0;
+  bool open = true;
+  for (std::size_t done = 0; open && done < content.size() && !stop_;) {
+    const ssize_t wrote = ::write(fd, content.data() + done, content.size() - done);
+    open = wrote > 0;
+    if (open) done += static_cast<std::size_t>(wrote);
+  }
+  while (endless && open && !stop_) open = ::write(fd, spaces.data(), spaces.size()) > 0;
   ::close(fd);
 }
 

@@ -8,9 +8,11 @@
 // The process status declarations need the system's own first.
 #include <psapi.h>
 
+#include <algorithm>
 #include <chrono>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include "TestSupport.h"
 #include "platform/InputFile.h"
@@ -278,7 +280,7 @@ bool LoopbackListener::WasReached() const {
   return ::WSAGetLastError() != WSAEWOULDBLOCK;
 }
 
-NamedPipe::NamedPipe(const std::string&, std::optional<std::string> endless_head) {
+NamedPipe::NamedPipe(const std::string&, std::optional<std::string> content, bool endless) {
   static std::atomic<unsigned> serial{0};
   path_ = "\\\\.\\pipe\\morv_test_" + std::to_string(::GetCurrentProcessId()) + "_" +
           std::to_string(serial++);
@@ -288,7 +290,9 @@ NamedPipe::NamedPipe(const std::string&, std::optional<std::string> endless_head
                          1 << 16, 0, nullptr);
   if (pipe == INVALID_HANDLE_VALUE) throw std::runtime_error("CreateNamedPipe failed: " + path_);
   handle_ = reinterpret_cast<std::intptr_t>(pipe);
-  if (endless_head) feeder_ = std::thread([this, head = *endless_head] { Feed(head); });
+  if (content) {
+    feeder_ = std::thread([this, text = *content, endless] { Feed(text, endless); });
+  }
 }
 
 NamedPipe::~NamedPipe() {
@@ -301,19 +305,26 @@ NamedPipe::~NamedPipe() {
     feeder_.join();
     if (reader != INVALID_HANDLE_VALUE) ::CloseHandle(reader);
   }
-  ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
+  if (handle_ != -1) ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
 }
 
-void NamedPipe::Feed(const std::string& head) {
+void NamedPipe::Feed(const std::string& content, bool endless) {
   const auto pipe = reinterpret_cast<HANDLE>(handle_);
   if (!::ConnectNamedPipe(pipe, nullptr) && ::GetLastError() != ERROR_PIPE_CONNECTED) return;
   const std::string spaces(1 << 16, ' ');
   DWORD wrote = 0;
-  bool open = ::WriteFile(pipe, head.data(), static_cast<DWORD>(head.size()), &wrote, nullptr);
-  while (open && !stop_) {
+  bool open = true;
+  for (std::size_t done = 0; open && done < content.size() && !stop_; done += wrote) {
+    const std::size_t left = std::min<std::size_t>(content.size() - done, 1 << 16);
+    open = ::WriteFile(pipe, content.data() + done, static_cast<DWORD>(left), &wrote, nullptr);
+  }
+  while (endless && open && !stop_) {
     open = ::WriteFile(pipe, spaces.data(), static_cast<DWORD>(spaces.size()), &wrote, nullptr);
   }
-  ::DisconnectNamedPipe(pipe);
+  // What the reader has not read yet stays readable when the server's end is
+  // closed (a disconnection would drop it); the reader then sees the end.
+  if (open) ::FlushFileBuffers(pipe);
+  ::CloseHandle(reinterpret_cast<HANDLE>(std::exchange(handle_, -1)));
 }
 
 }  // namespace morv::test

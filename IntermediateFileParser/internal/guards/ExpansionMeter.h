@@ -13,7 +13,8 @@ namespace ifp::internal {
 // expanded (general and parameter entities, in content, attribute values and
 // the DTD alike), the bytes of an external entity each time it is read again,
 // and every attribute value (a DTD default repeats one on each element).
-// The document's own bytes are its input: the file's size when it is known,
+// It also measures what the document model keeps from the read against the
+// input. The document's own bytes are its input: the file's size when it is known,
 // what has been read so far otherwise. Past the limits of TReadLimits the
 // read is refused with TReadError.
 class TExpansionMeter {
@@ -33,6 +34,9 @@ class TExpansionMeter {
       Check();
     }
   }
+  // The same, counted only: where throwing would leave the parser's work
+  // half done. The next AddExpansion throws if there has been too much.
+  void CountExpansion(std::uint64_t units) noexcept { expanded_ += units; }
   // An internal entity starts being expanded: one more reference, one more
   // level open. Counted only; the next expansion throws when there have been
   // too many.
@@ -49,15 +53,28 @@ class TExpansionMeter {
 
   std::uint64_t References() const noexcept { return references_; }
 
+  // Bytes of memory that the document model now keeps from the read (see
+  // TReadLimits::kKeptDataFactor). Throws TReadError once it keeps more
+  // than the input allows.
+  void AddKept(std::uint64_t bytes) {
+    kept_ += bytes;
+    if (kept_ > kept_allowed_) CheckKept();
+  }
+  // Bytes the document model no longer keeps (a value replaced).
+  void ReleaseKept(std::uint64_t bytes) noexcept { kept_ -= bytes < kept_ ? bytes : kept_; }
+
  private:
   [[noreturn]] void Fail() const;
   void Check();
+  void CheckKept();
 
   std::optional<std::uint64_t> document_size_;
   std::uint64_t input_ = 0;
   std::uint64_t expanded_ = 0;
   std::uint64_t references_ = 0;
   std::uint64_t allowed_ = 0;
+  std::uint64_t kept_ = 0;
+  std::uint64_t kept_allowed_ = 0;
   // Readers of internal entities alive; kept across reads, since the parser
   // may drop the readers of a failed read only when it next starts.
   int open_entities_ = 0;
@@ -78,6 +95,7 @@ class TActiveExpansionMeter {
 
 // Puts the counting reader of internal entities into the XML platform.
 // Needs XMLPlatformUtils::Initialize; does nothing when it is already there.
+// TXmlPlatform calls it once, under its lock, as the platform comes up.
 void InstallEntityTextCounter();
 
 }  // namespace ifp::internal

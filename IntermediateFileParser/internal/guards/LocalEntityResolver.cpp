@@ -66,7 +66,10 @@ int HexValue(char c) {
 // "file:x"), with its %XX escapes decoded.
 std::string PathOfFileUrl(const std::string& url) {
   std::string rest = url.substr(5);  // after "file:"
-  if (rest.compare(0, 2, "//") == 0) {
+  // "file://C:/x" names a drive's file where drives are.
+  if (rest.compare(0, 2, "//") == 0 && morv::os::StartsWithDrive(rest.substr(2))) {
+    rest.erase(0, 2);
+  } else if (rest.compare(0, 2, "//") == 0) {
     const std::size_t path_start = rest.find('/', 2);
     const std::string host =
         rest.substr(2, path_start == std::string::npos ? std::string::npos : path_start - 2);
@@ -116,11 +119,11 @@ xercesc::InputSource* TLocalEntityResolver::resolveEntity(
   }
   meter_.AddReference();
   meter_.CheckReferences();
-  const TByteUse use = read_.insert(path).second ? TByteUse::kInput : TByteUse::kExpansion;
+  auto input = std::make_unique<TDocumentInput>(
+      std::move(path), TDocumentInput::TKind::kRegularFile, &meter_, TByteUse::kInput);
+  if (!read_.insert(input->Id()).second) input->SetByteUse(TByteUse::kExpansion);
   // The parser adopts the source and deletes it when it is done.
-  return std::make_unique<TDocumentInput>(std::move(path), TDocumentInput::TKind::kRegularFile,
-                                          &meter_, use)
-      .release();
+  return input.release();
 }
 
 }  // namespace ifp::internal

@@ -2,8 +2,9 @@
 #define IFP_INTERNAL_GUARDS_LOCALENTITYRESOLVER_H
 
 #include <set>
-#include <string>
 #include <xercesc/util/XMLEntityResolver.hpp>
+
+#include "IntermediateFileParser/internal/sax/DocumentInput.h"
 
 namespace ifp::internal {
 
@@ -16,21 +17,28 @@ class TExpansionMeter;
 // https, ftp or any other scheme) is refused and ends the read: nothing is
 // ever fetched.
 //
-// A file read for the first time in a read is part of the document's input;
-// each further read of it is an entity expanded once more, and its bytes
-// count as expansion.
+// A file is known by its device and inode, not by the name it is given: the
+// first read of each distinct file in a read is part of the document's input;
+// each further read of it, under whatever spelling of its path (./, //, ..,
+// a file: URL, an absolute path, a symbolic or hard link), is an entity
+// expanded once more, and its bytes count as expansion. The document itself
+// counts as read.
 class TLocalEntityResolver : public xercesc::XMLEntityResolver {
  public:
   explicit TLocalEntityResolver(TExpansionMeter& meter) noexcept : meter_(meter) {}
 
-  // Forgets the files read so far: a new read begins.
-  void Reset() { read_.clear(); }
+  // Forgets the files read so far: a new read of the document `document`
+  // begins.
+  void Reset(TFileId document) {
+    read_.clear();
+    read_.insert(document);
+  }
 
   xercesc::InputSource* resolveEntity(xercesc::XMLResourceIdentifier* resource) override;
 
  private:
   TExpansionMeter& meter_;
-  std::set<std::string> read_;
+  std::set<TFileId> read_;
 };
 
 }  // namespace ifp::internal

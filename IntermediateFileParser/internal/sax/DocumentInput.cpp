@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include "IntermediateFileParser/internal/guards/ExpansionMeter.h"
 #include "IntermediateFileParser/internal/guards/ReadError.h"
@@ -16,9 +17,9 @@ TReadFailure::TKind FailureKindOf(TDocumentInput::TKind kind) {
 
 // Opens a file for reading and checks what it is: never a directory, and a
 // regular file where one is required, refused at once otherwise. `size`
-// receives a regular file's size.
+// receives a regular file's size, `id` the file's identity.
 morv::os::TInputFile OpenChecked(const std::string& path, TDocumentInput::TKind kind,
-                                 std::optional<std::uint64_t>& size) {
+                                 std::optional<std::uint64_t>& size, TFileId& id) {
   std::string problem;
   morv::os::TInputFile file = morv::os::TInputFile::Open(
       path,
@@ -27,6 +28,7 @@ morv::os::TInputFile OpenChecked(const std::string& path, TDocumentInput::TKind 
       problem);
   if (!file.IsOpen()) throw TReadError(FailureKindOf(kind), problem);
   size = file.Size();
+  id = file.Id();
   return file;
 }
 
@@ -50,6 +52,12 @@ XMLSize_t TFileStream::readBytes(XMLByte* const to_fill, const XMLSize_t max_to_
   if (meter_ != nullptr) {
     if (use_ == TByteUse::kInput) {
       meter_->AddInput(static_cast<std::uint64_t>(got));
+    } else if (std::exchange(first_read_, false)) {
+      // The parser reads the first block while it makes the reader of the
+      // entity, which an exception would leave half made: that block is
+      // counted only, and the next read (the end of the file included)
+      // stops a read that has expanded too much.
+      meter_->CountExpansion(static_cast<std::uint64_t>(got));
     } else {
       meter_->AddExpansion(static_cast<std::uint64_t>(got));
     }
@@ -62,14 +70,16 @@ TDocumentInput::TDocumentInput(std::string path, TKind kind, TExpansionMeter* me
       kind_(kind),
       meter_(meter),
       use_(use),
-      file_(OpenChecked(path_, kind, size_)) {
+      file_(OpenChecked(path_, kind, size_, id_)) {
   setSystemId(SystemIdOf(path_).c_str());
 }
 
 xercesc::BinInputStream* TDocumentInput::makeStream() const {
   // A stream asked for once more opens the file anew, with the same checks.
   std::optional<std::uint64_t> size;
-  morv::os::TInputFile file = file_.IsOpen() ? std::move(file_) : OpenChecked(path_, kind_, size);
+  TFileId id;
+  morv::os::TInputFile file =
+      file_.IsOpen() ? std::move(file_) : OpenChecked(path_, kind_, size, id);
   // The parser adopts the stream and deletes it when it is done.
   return std::make_unique<TFileStream>(std::move(file), FailureKindOf(kind_), meter_, use_)
       .release();

@@ -15,6 +15,9 @@ namespace ifp::internal {
 
 class TExpansionMeter;
 
+// Which file an open file is, whatever path it was opened by.
+using TFileId = morv::os::TFileId;
+
 // What a file's bytes are to the expansion meter.
 enum class TByteUse {
   kInput,     // the document, or an external resource read for the first time
@@ -41,6 +44,7 @@ class TFileStream : public xercesc::BinInputStream {
   const TReadFailure::TKind failure_;
   TExpansionMeter* const meter_;
   const TByteUse use_;
+  bool first_read_ = true;
   XMLFilePos position_ = 0;
 };
 
@@ -70,6 +74,11 @@ class TDocumentInput : public xercesc::InputSource {
 
   // The file's size when it is a regular file.
   std::optional<std::uint64_t> Size() const { return size_; }
+  // The file opened, however its path spells it.
+  TFileId Id() const { return id_; }
+  // Changes what the file's bytes are to the meter; before the parser asks
+  // for the stream.
+  void SetByteUse(TByteUse use) noexcept { use_ = use; }
 
   // The path bytes behind a system id that a TDocumentInput has set.
   static std::string PathOf(const XMLCh* system_id);
@@ -80,6 +89,7 @@ class TDocumentInput : public xercesc::InputSource {
   TExpansionMeter* meter_;
   TByteUse use_;
   std::optional<std::uint64_t> size_;
+  TFileId id_;
   mutable morv::os::TInputFile file_;
 };
 

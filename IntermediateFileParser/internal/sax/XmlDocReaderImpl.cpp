@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <xercesc/sax/SAXParseException.hpp>
 #include <xercesc/sax2/Attributes.hpp>
 #include <xercesc/util/XMLUni.hpp>
+#include <xercesc/validators/DTD/DTDAttDef.hpp>
+#include <xercesc/validators/DTD/DTDElementDecl.hpp>
 
 #include "IntermediateFileParser/internal/guards/ReadError.h"
 #include "IntermediateFileParser/internal/sax/DocumentInput.h"
@@ -15,8 +18,14 @@
 namespace ifp {
 namespace {
 
+using internal::TByteUse;
 using internal::TDocumentInput;
 using internal::TReadError;
+
+// What one value of a list counts as kept: its own 4 bytes and room for
+// what a program builds from the lists (a converter's table takes 4 bytes
+// per step of three lists: 2 more per value is more than enough).
+constexpr std::size_t kKeptBytesPerValue = sizeof(int) + 2;
 
 // Reservations for a document whose size is unknown (a pipe, a device).
 constexpr std::size_t kReserveLimitOfStream = std::size_t{1} << 16;
@@ -31,9 +40,57 @@ std::size_t ReserveLimitOf(const TDocumentInput& input) {
 
 }  // namespace
 
+// The SAX2 parser, refusing an element type with more attribute declarations
+// than kMaxDeclaredAttributes as the declaration that goes past it is made:
+// the parser walks all of an element type's declarations on each of its
+// start tags. Declarations reach it only while a declaration handler is set;
+// they go no further, and neither do element declarations, whose content
+// models would otherwise be formatted as text for the handler.
+//
+// Below the limit the walk is counted: the types with more declarations than
+// walk cheaply are remembered, and each of their start tags counts its
+// declarations as expansion (see TImpl::startElement).
+class TDeclarationCheckingParser final : public xercesc::SAX2XMLReaderImpl {
+ public:
+  using SAX2XMLReaderImpl::SAX2XMLReaderImpl;
+
+  void attDef(const xercesc::DTDElementDecl& element, const xercesc::DTDAttDef& /*attribute*/,
+              const bool ignoring) override {
+    // An ignored declaration repeats one already made and adds nothing.
+    if (ignoring) return;
+    const XMLSize_t declared = element.getAttDefList().getAttDefCount();
+    if (declared > static_cast<XMLSize_t>(TReadLimits::kMaxDeclaredAttributes)) {
+      throw TReadError(TReadFailure::TLimit::kDeclaredAttributes,
+                       "more than " + std::to_string(TReadLimits::kMaxDeclaredAttributes) +
+                           " attributes declared for the element type " +
+                           TXmlDocReader::TTranscoder(element.getFullName()).str());
+    }
+    if (declared > kCheaplyWalked) heavy_types_[element.getFullName()] = declared;
+  }
+  void elementDecl(const xercesc::DTDElementDecl& /*element*/, const bool /*ignored*/) override {}
+
+  // The attributes declared for the element type of this qualified name,
+  // when more than are walked cheaply; 0 otherwise.
+  XMLSize_t HeavyDeclarationsOf(const XMLCh* qname) const {
+    if (heavy_types_.empty()) return 0;
+    const auto found = heavy_types_.find(qname);
+    return found == heavy_types_.end() ? 0 : found->second;
+  }
+  // A new read declares its types anew.
+  void ForgetDeclarations() noexcept { heavy_types_.clear(); }
+
+ private:
+  // Declarations the parser walks on a start tag for about the cost of one
+  // attribute value's character each: not worth counting.
+  static constexpr XMLSize_t kCheaplyWalked = 16;
+
+  // Only types above kCheaplyWalked, so that at most one entry is kept per
+  // that many declarations the DTD makes.
+  std::unordered_map<std::u16string, XMLSize_t> heavy_types_;
+};
+
 TXmlDocReader::TImpl::TImpl(TXmlDocReader& reader)
     : reader_(reader), memory_(TReadLimits::kParserMemoryBudget), entity_resolver_(meter_) {
-  internal::InstallEntityTextCounter();
   security_manager_.setEntityExpansionLimit(TReadLimits::kMaxEntityReferences);
   CreateParser();
 }
@@ -41,9 +98,13 @@ TXmlDocReader::TImpl::TImpl(TXmlDocReader& reader)
 TXmlDocReader::TImpl::~TImpl() = default;
 
 void TXmlDocReader::TImpl::CreateParser() {
-  parser_ = std::make_unique<xercesc::SAX2XMLReaderImpl>(&memory_);
+  parser_ = std::make_unique<TDeclarationCheckingParser>(&memory_);
   parser_->setContentHandler(this);
   parser_->setErrorHandler(this);
+  // Makes the parser report attribute declarations (see
+  // TDeclarationCheckingParser); what reaches this handler's own declaration
+  // callbacks (entity declarations) is ignored.
+  parser_->setDeclarationHandler(this);
   // The expansion meter counts what entities produce; the library's own
   // count of references stays behind it as a second wall. Nothing is fetched
   // from beyond the local file system.
@@ -64,10 +125,9 @@ void TXmlDocReader::TImpl::Parse(const char* path) {
   bindings_in_scope_ = 0;
   bindings_of_element_ = 0;
   parse_failure_ = {};
-  entity_resolver_.Reset();
-
-  const TDocumentInput input(path, TDocumentInput::TKind::kAnyFile, &meter_,
-                             internal::TByteUse::kInput);
+  parser_->ForgetDeclarations();
+  const TDocumentInput input(path, TDocumentInput::TKind::kAnyFile, &meter_, TByteUse::kInput);
+  entity_resolver_.Reset(input.Id());
   reserve_limit_ = ReserveLimitOf(input);
   meter_.Start(input.Size());
   const internal::TActiveExpansionMeter active(meter_);
@@ -100,9 +160,12 @@ void TXmlDocReader::TImpl::Recover(TReadFailure::TKind kind) {
 }
 
 void TXmlDocReader::TImpl::startElement(const XMLCh* const /*uri*/, const XMLCh* const localname,
-                                        const XMLCh* const /*qname*/,
+                                        const XMLCh* const qname,
                                         const xercesc::Attributes& attrs) {
   EndTextRun();
+  // The parser has walked the declarations of the element's type: many of
+  // them cost like a long attribute value.
+  meter_.AddExpansion(parser_->HeavyDeclarationsOf(qname));
 
   // The limits come first, before anything of the element is copied.
   const XMLSize_t count = attrs.getLength();
@@ -170,8 +233,11 @@ void TXmlDocReader::TImpl::characters(const XMLCh* const chars, const XMLSize_t 
       break;
     case TTextUse::Kind::kIntList: {
       if (!list_run_) StartListRun();
-      list_run_->Append(chars, length);
       const std::vector<int>& values = text_use_.list_->data;
+      const std::size_t before = values.size();
+      MakeRoomForValues(length);
+      list_run_->Append(chars, length);
+      meter_.AddKept(kKeptBytesPerValue * (values.size() - before));
       if (prefaulter_ != nullptr) prefaulter_->Reached(values.data() + values.size());
       break;
     }
@@ -179,9 +245,34 @@ void TXmlDocReader::TImpl::characters(const XMLCh* const chars, const XMLSize_t 
   text_started_ = true;
 }
 
-// The bindings a start tag declares are reported just before it.
+// Gives the list of the run under way room for every value that a piece of
+// `length` characters can add, counting the room as kept before it is
+// allocated. Beyond the room its declared count gave it, a list then grows
+// here, in steps that at least double it, and never while the values are
+// appended: what a growth takes, the old block and the new one side by side,
+// is counted before it happens.
+void TXmlDocReader::TImpl::MakeRoomForValues(std::size_t length) {
+  std::vector<int>& list = text_use_.list_->data;
+  const auto expected =
+      static_cast<std::uint64_t>(std::max<std::int32_t>(text_use_.list_->size, 0));
+  if (list.size() >= expected) return;  // the next value fails the run
+  // Each value takes a character and a separator; one may have been begun
+  // by the piece before.
+  const std::uint64_t most = std::min<std::uint64_t>(length / 2 + 1, expected - list.size());
+  if (list.size() + most <= list.capacity()) return;
+  const std::uint64_t grown = std::min<std::uint64_t>(
+      expected, std::max<std::uint64_t>(list.size() + most, 2 * std::uint64_t{list.capacity()}));
+  meter_.AddKept(sizeof(int) * (grown - list.capacity()));
+  list.reserve(static_cast<std::size_t>(grown));
+}
+
+// The bindings a start tag declares are reported just before it. A binding
+// is an attribute to the parser, and one a DTD declares with a default is
+// made again on every element of that type: its value is counted as every
+// attribute value is.
 void TXmlDocReader::TImpl::startPrefixMapping(const XMLCh* const /*prefix*/,
-                                              const XMLCh* const /*uri*/) {
+                                              const XMLCh* const uri) {
+  meter_.AddExpansion(std::char_traits<char16_t>::length(uri));
   ++bindings_of_element_;
   if (++bindings_in_scope_ > TReadLimits::kMaxNamespaceBindings) {
     throw TReadError(TReadFailure::TLimit::kNamespaceBindings,

@@ -10,6 +10,7 @@
 #include <xercesc/util/SecurityManager.hpp>
 
 #include "IntermediateFileParser/XmlDocReader.h"
+#include "IntermediateFileParser/XmlPlatform.h"
 #include "IntermediateFileParser/internal/guards/ExpansionMeter.h"
 #include "IntermediateFileParser/internal/guards/LocalEntityResolver.h"
 #include "IntermediateFileParser/internal/guards/ParserMemory.h"
@@ -17,6 +18,8 @@
 #include "platform/Prefaulter.h"
 
 namespace ifp {
+
+class TDeclarationCheckingParser;
 
 // The parser side of a TXmlDocReader: owns the SAX2 parser and what guards
 // it (its memory budget, the expansion meter, the entity resolver), receives
@@ -39,6 +42,9 @@ class TXmlDocReader::TImpl final : public xercesc::DefaultHandler {
   // The entries a declared count reserves in the read under way: none for a
   // negative count, never more than the document can hold.
   std::size_t RoomFor(std::int32_t declared) const noexcept;
+  // The document's kept memory (see TXmlDocReader::CountKept).
+  void CountKept(std::size_t bytes) { meter_.AddKept(bytes); }
+  void ReleaseKept(std::size_t bytes) noexcept { meter_.ReleaseKept(bytes); }
 
   // SAX2 callbacks; only the parser calls them, during Parse.
   void startElement(const XMLCh* const uri, const XMLCh* const localname, const XMLCh* const qname,
@@ -56,9 +62,13 @@ class TXmlDocReader::TImpl final : public xercesc::DefaultHandler {
   void CreateParser();
   void StartTextRun();
   void StartListRun();
+  void MakeRoomForValues(std::size_t length);
   void EndTextRun();
   [[noreturn]] void Fail(const char* kind, const xercesc::SAXParseException& exc);
 
+  // Keeps the XML platform up for as long as the parser and everything of
+  // the platform that this reader holds.
+  const TXmlPlatform platform_;
   TXmlDocReader& reader_;
 
   // Outlive the parser, which refers to all of them.
@@ -66,7 +76,7 @@ class TXmlDocReader::TImpl final : public xercesc::DefaultHandler {
   xercesc::SecurityManager security_manager_;
   internal::TExpansionMeter meter_;
   internal::TLocalEntityResolver entity_resolver_;
-  std::unique_ptr<xercesc::SAX2XMLReaderImpl> parser_;
+  std::unique_ptr<TDeclarationCheckingParser> parser_;
 
   // The text run of the current element.
   TTextUse text_use_ = TTextUse::Drop();
