@@ -17,14 +17,20 @@
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
+#include <functional>
+#include <ostream>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "TestSupport.h"
 
 namespace {
 
+using morv::test::Entity;
+using morv::test::kSentinel;
 using morv::test::ReadFile;
 using morv::test::Repeat;
 using morv::test::RunConverter;
@@ -33,7 +39,6 @@ using morv::test::TableFile;
 using morv::test::WriteFile;
 namespace msg = morv::test::msg;
 
-const std::string kSentinel = "an older table file that must stay as it is";
 constexpr long kMemoryBarKib = 64 * 1024;
 
 std::string Document(const std::string& doctype, const std::string& body,
@@ -111,10 +116,21 @@ class EndlessFeeder {
   std::thread thread_;
 };
 
+// Where a row's document may point: the test's scratch directory, its FIFOs
+// and a listener nobody must reach.
+struct Places {
+  const ScratchDir& dir;
+  std::string fifo;     // a FIFO nobody writes
+  std::string endless;  // a FIFO fed white space without end
+  std::string url;      // of the listener
+};
+
+using Builder = std::function<std::string(const Places&)>;
+
 struct HostileCase {
   const char* what;
-  std::string document;  // written to a file; ignored when `path` is set
-  std::string path;
+  Builder document;  // written to a file; unset when `path` is set
+  Builder path;
   std::string printed;  // "read" for the read-failure line of the input path
   int status;
   std::string table;   // for documents that convert
@@ -122,289 +138,662 @@ struct HostileCase {
   // The memory bar grows by three times the input: for documents that fill
   // the document model.
   bool bar_grows_with_input = false;
+
+  friend void PrintTo(const HostileCase& c, std::ostream* os) { *os << c.what; }
 };
 
-class HostileTest : public ::testing::Test {
- protected:
-  ScratchDir dir;
-};
-
-TEST_F(HostileTest, EveryDocumentIsDecidedCleanlyWithinTheMemoryBar) {
-  ::signal(SIGPIPE, SIG_IGN);  // the feeder writes into a FIFO whose reader goes
-  const Listener listener;
-  const std::string fifo = dir / "fifo";
-  const std::string endless = dir / "endless";
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  ASSERT_EQ(::mkfifo(endless.c_str(), 0600), 0);
-  std::filesystem::create_symlink(fifo, dir / "link");
-  const EndlessFeeder feeder(endless, "<r><body>" + kOneStep + "</body></r>");
-
-  const std::string bomb = morv::test::EntityBombDoctype();
-  const auto entity = [](const std::string& text) {
-    return "<!DOCTYPE r [<!ENTITY e '" + text + "'>]>";
+// A document in a DOCTYPE declaring the entity e as `text`.
+Builder WithEntity(std::string text, std::string body, std::string head = "") {
+  return [=](const Places&) {
+    const std::string doctype = "<!DOCTYPE r [" + Entity("e", text) + "]>";
+    return head.empty() ? Document(doctype, body) : Document(doctype, body, head);
   };
-  const std::string blown_up = Repeat("&e;", 5000);
-  std::string chain = "<!ENTITY e0 'x'>";
-  for (int i = 1; i < 49'990; ++i) {
-    const std::string previous = std::to_string(i - 1);
-    chain += std::string("<!ENTITY e").append(std::to_string(i)) + " '&e" + previous + ";'>";
-  }
-  std::string bindings;
-  for (int i = 0; i < 100'000; ++i) bindings += " xmlns:p" + std::to_string(i) + "='u'";
-  std::string kanji_120;
-  for (int i = 0; i < 120; ++i) kanji_120 += "\xE3\x81\x82";  // あ in UTF-8
-  std::string declared_attributes;
-  std::size_t declared_16 = 0;
-  std::size_t declared_256 = 0;
-  std::string declared_lists;
-  for (int i = 0; i < 50'000; ++i) {
-    declared_attributes += " a" + std::to_string(i) + " CDATA #IMPLIED";
-    if (i == 15) declared_16 = declared_attributes.size();
-    if (i == 255) declared_256 = declared_attributes.size();
-    declared_lists += "<!ATTLIST frame_idx v" + std::to_string(i) + " (a|b) #IMPLIED>";
-  }
-  std::string growing_sizes;
-  for (int i = 1; i <= 10'000; ++i) {
-    growing_sizes += "<frame_idx size='" + std::to_string(2'000'000 + i) + "'/>";
-  }
-  const std::string markup(24 << 20, 'm');  // twice that in the parser's UTF-16
+}
 
-  std::mt19937 random(20261207);
-  std::string noise(10 << 20, '\0');
-  for (char& c : noise) c = static_cast<char>(random());
+// Builds the document when the row runs.
+Builder Fixed(std::function<std::string()> make) {
+  return [make = std::move(make)](const Places&) { return make(); };
+}
 
-  // A file of 1 MiB under 4,096 spellings of its path, and eight distinct
-  // files of 1 MiB.
+// " a0 CDATA #IMPLIED a1 CDATA #IMPLIED ...", `count` declarations.
+std::string DeclaredAttributes(int count) {
+  std::string declarations;
+  for (int i = 0; i < count; ++i) declarations += " a" + std::to_string(i) + " CDATA #IMPLIED";
+  return declarations;
+}
+
+// 120 kanji (あ) in UTF-8.
+std::string Kanji120() { return Repeat("\xE3\x81\x82", 120); }
+
+// 24 MiB of markup, twice that in the parser's UTF-16.
+std::string Markup() { return std::string(24 << 20, 'm'); }
+
+// A 1 MiB file under 4,096 spellings of its path, each an external entity,
+// and the references to them.
+std::string SpelledEntitiesDocument(const ScratchDir& dir) {
   WriteFile(dir / "e.ent", std::string(1 << 20, 'e'));
   std::filesystem::create_symlink(dir / "e.ent", dir / "link.ent");
-  std::string spelled_entities;
-  std::string spelled_references;
+  std::string entities;
+  std::string references;
   for (int i = 0; i < 4096; ++i) {
     std::string spelling = i % 3 == 0   ? "." + std::string(i / 64 + 1, '/')
                            : i % 3 == 1 ? dir.path().string() + std::string(i / 64 + 1, '/')
                                         : "file://" + dir.path().string() + "/";
     for (int j = 0; j < i % 64; ++j) spelling += "./";
     spelling += i % 2 == 0 ? "e.ent" : "link.ent";
-    spelled_entities += "<!ENTITY e" + std::to_string(i) + " SYSTEM '" + spelling + "'>";
-    spelled_references += "&e" + std::to_string(i) + ";";
+    entities += "<!ENTITY e" + std::to_string(i) + " SYSTEM '" + spelling + "'>";
+    references += "&e" + std::to_string(i) + ";";
   }
-  std::string distinct_entities;
-  std::string distinct_references;
+  return Document("<!DOCTYPE r [" + entities + "]>", "<x>" + references + "</x>" + kOneStep);
+}
+
+// Eight distinct files of 1 MiB, each an external entity referenced once.
+std::string DistinctEntitiesDocument(const ScratchDir& dir) {
+  std::string entities;
+  std::string references;
   for (int i = 0; i < 8; ++i) {
     const std::string name = "distinct" + std::to_string(i) + ".ent";
     WriteFile(dir / name, std::string(1 << 20, static_cast<char>('a' + i)));
-    distinct_entities += "<!ENTITY d" + std::to_string(i) + " SYSTEM '" + name + "'>";
-    distinct_references += "&d" + std::to_string(i) + ";";
+    entities += "<!ENTITY d" + std::to_string(i) + " SYSTEM '" + name + "'>";
+    references += "&d" + std::to_string(i) + ";";
   }
+  return Document("<!DOCTYPE r [" + entities + "]>", "<x>" + references + "</x>" + kOneStep);
+}
 
+std::vector<HostileCase> HostileCases() {
   const std::string one_step_table = TableFile({7}, {1}, {2});
   const std::string expansion = "limit (entity expansion)";
-  const HostileCase cases[] = {
-      {"entity bomb", Document(bomb, "<x>&e10;</x>" + kOneStep), "", "read", 1, "",
+  const std::string blown_up = Repeat("&e;", 5000);
+  return {
+      {"entity bomb",
+       Fixed([] { return Document(morv::test::EntityBombDoctype(), "<x>&e10;</x>" + kOneStep); }),
+       {},
+       "read",
+       1,
+       "",
        "limit (entity references)"},
       {"100 kB entity x 5,000 in unread text",
-       Document(entity(std::string(100'000, 'a')), "<x>" + blown_up + "</x>" + kOneStep), "",
-       "read", 1, "", expansion},
+       WithEntity(std::string(100'000, 'a'), "<x>" + blown_up + "</x>" + kOneStep),
+       {},
+       "read",
+       1,
+       "",
+       expansion},
       {"100 kB entity x 10,000 in the title",
-       Document(entity(std::string(100'000, 'a')), kOneStep,
-                "<head><title>" + Repeat("&e;", 10'000) + "</title></head>"),
-       "", "read", 1, "", expansion},
+       WithEntity(std::string(100'000, 'a'), kOneStep,
+                  "<head><title>" + Repeat("&e;", 10'000) + "</title></head>"),
+       {},
+       "read",
+       1,
+       "",
+       expansion},
       {"5,000 image names x 5,000",
-       Document(entity(Repeat("<image_name/>", 5000)),
-                "<tex_pattern_list_data>" + blown_up + "</tex_pattern_list_data>" + kOneStep),
-       "", "read", 1, "", expansion},
+       WithEntity(Repeat("<image_name/>", 5000),
+                  "<tex_pattern_list_data>" + blown_up + "</tex_pattern_list_data>" + kOneStep),
+       {},
+       "read",
+       1,
+       "",
+       expansion},
       {"50,000 values x 5,000 under the largest size",
-       Document(entity(Repeat("1 ", 50'000)),
-                "<d><frame_idx size='2147483647'>" + blown_up + "</frame_idx></d>"),
-       "", "read", 1, "", expansion},
+       WithEntity(Repeat("1 ", 50'000),
+                  "<d><frame_idx size='2147483647'>" + blown_up + "</frame_idx></d>"),
+       {},
+       "read",
+       1,
+       "",
+       expansion},
       {"50,000 values x 5,000 under a size of 3",
-       Document(entity(Repeat("1 ", 50'000)),
-                "<d><frame_idx size='3'>" + blown_up + "</frame_idx></d>"),
-       "", "read", 1, "", "count"},
+       WithEntity(Repeat("1 ", 50'000), "<d><frame_idx size='3'>" + blown_up + "</frame_idx></d>"),
+       {},
+       "read",
+       1,
+       "",
+       "count"},
       {"a DTD default built from 40,000 references, on 200 elements",
-       Document("<!DOCTYPE r [<!ENTITY e '" + std::string(1000, 'x') + "'><!ATTLIST a v CDATA '" +
-                    Repeat("&e;", 40'000) + "'>]>",
-                Repeat("<a/>", 200) + kOneStep),
-       "", "read", 1, "", expansion},
+       Fixed([] {
+         return Document("<!DOCTYPE r [<!ENTITY e '" + std::string(1000, 'x') +
+                             "'><!ATTLIST a v CDATA '" + Repeat("&e;", 40'000) + "'>]>",
+                         Repeat("<a/>", 200) + kOneStep);
+       }),
+       {},
+       "read",
+       1,
+       "",
+       expansion},
       {"the same default as the name of 200 images",
-       Document("<!DOCTYPE r [<!ENTITY e '" + std::string(1000, 'x') +
-                    "'><!ATTLIST image_name name CDATA '" + Repeat("&e;", 40'000) + "'>]>",
-                "<tex_pattern_list_data>" + Repeat("<image_name/>", 200) +
-                    "</tex_pattern_list_data>" + kOneStep),
-       "", "read", 1, "", expansion},
+       Fixed([] {
+         return Document("<!DOCTYPE r [<!ENTITY e '" + std::string(1000, 'x') +
+                             "'><!ATTLIST image_name name CDATA '" + Repeat("&e;", 40'000) + "'>]>",
+                         "<tex_pattern_list_data>" + Repeat("<image_name/>", 200) +
+                             "</tex_pattern_list_data>" + kOneStep);
+       }),
+       {},
+       "read",
+       1,
+       "",
+       expansion},
       {"a namespace declaration of 1 Mi characters defaulted on 2,000 elements",
-       Document("<!DOCTYPE r [<!ENTITY b '" + std::string(1 << 20, 'u') +
-                    "'><!ATTLIST x xmlns:p CDATA '&b;'>]>",
-                Repeat("<x/>", 2000) + kOneStep),
-       "", "read", 1, "", expansion},
+       Fixed([] {
+         return Document("<!DOCTYPE r [<!ENTITY b '" + std::string(1 << 20, 'u') +
+                             "'><!ATTLIST x xmlns:p CDATA '&b;'>]>",
+                         Repeat("<x/>", 2000) + kOneStep);
+       }),
+       {},
+       "read",
+       1,
+       "",
+       expansion},
       {"two namespace declarations defaulted on 20,000 image names",
-       Document("<!DOCTYPE r [<!ENTITY b '" + std::string(1 << 20, 'u') +
-                    "'><!ATTLIST image_name xmlns CDATA '&b;' xmlns:q CDATA '&b;'>]>",
-                "<tex_pattern_list_data>" + Repeat("<image_name/>", 20'000) +
-                    "</tex_pattern_list_data>" + kOneStep),
-       "", "read", 1, "", expansion},
+       Fixed([] {
+         return Document("<!DOCTYPE r [<!ENTITY b '" + std::string(1 << 20, 'u') +
+                             "'><!ATTLIST image_name xmlns CDATA '&b;' xmlns:q CDATA '&b;'>]>",
+                         "<tex_pattern_list_data>" + Repeat("<image_name/>", 20'000) +
+                             "</tex_pattern_list_data>" + kOneStep);
+       }),
+       {},
+       "read",
+       1,
+       "",
+       expansion},
       {"50,000 attributes declared for one element type, then 10,000 of it",
-       Document("<!DOCTYPE r [<!ATTLIST x" + declared_attributes + ">]>",
-                Repeat("<x/>", 10'000) + kOneStep),
-       "", "read", 1, "", "limit (declared attributes)"},
+       Fixed([] {
+         return Document("<!DOCTYPE r [<!ATTLIST x" + DeclaredAttributes(50'000) + ">]>",
+                         Repeat("<x/>", 10'000) + kOneStep);
+       }),
+       {},
+       "read",
+       1,
+       "",
+       "limit (declared attributes)"},
       {"50,000 attributes declared for frame_idx, one per list",
-       Document("<!DOCTYPE r [" + declared_lists + "]>", kOneStep), "", "read", 1, "",
+       Fixed([] {
+         std::string lists;
+         for (int i = 0; i < 50'000; ++i) {
+           lists += "<!ATTLIST frame_idx v" + std::to_string(i) + " (a|b) #IMPLIED>";
+         }
+         return Document("<!DOCTYPE r [" + lists + "]>", kOneStep);
+       }),
+       {},
+       "read",
+       1,
+       "",
        "limit (declared attributes)"},
       {"256 attributes declared for one element type, then 250,000 of it",
-       Document("<!DOCTYPE r [<!ATTLIST x" + declared_attributes.substr(0, declared_256) + ">]>",
-                Repeat("<x/>", 250'000) + kOneStep),
-       "", "read", 1, "", expansion},
+       Fixed([] {
+         return Document("<!DOCTYPE r [<!ATTLIST x" + DeclaredAttributes(256) + ">]>",
+                         Repeat("<x/>", 250'000) + kOneStep);
+       }),
+       {},
+       "read",
+       1,
+       "",
+       expansion},
       {"16 attributes declared for one element type, then 250,000 of it",
-       Document("<!DOCTYPE r [<!ATTLIST x" + declared_attributes.substr(0, declared_16) + ">]>",
-                Repeat("<x/>", 250'000) + kOneStep),
-       "", "", 0, one_step_table, ""},
+       Fixed([] {
+         return Document("<!DOCTYPE r [<!ATTLIST x" + DeclaredAttributes(16) + ">]>",
+                         Repeat("<x/>", 250'000) + kOneStep);
+       }),
+       {},
+       "",
+       0,
+       one_step_table,
+       ""},
       {"one 1 MiB external entity under 4,096 spellings of its path",
-       Document("<!DOCTYPE r [" + spelled_entities + "]>",
-                "<x>" + spelled_references + "</x>" + kOneStep),
-       "", "read", 1, "", expansion},
+       [](const Places& at) { return SpelledEntitiesDocument(at.dir); },
+       {},
+       "read",
+       1,
+       "",
+       expansion},
       {"eight distinct 1 MiB external entities, each read once",
-       Document("<!DOCTYPE r [" + distinct_entities + "]>",
-                "<x>" + distinct_references + "</x>" + kOneStep),
-       "", "", 0, one_step_table, ""},
+       [](const Places& at) { return DistinctEntitiesDocument(at.dir); },
+       {},
+       "",
+       0,
+       one_step_table,
+       ""},
       {"a default name of 120 kanji on 400,000 image names",
-       Document("<!DOCTYPE r [<!ATTLIST image_name name CDATA '" + kanji_120 + "'>]>",
-                "<tex_pattern_list_data>" + Repeat("<image_name/>", 400'000) +
-                    "</tex_pattern_list_data>" + kOneStep),
-       "", "read", 1, "", "limit (kept data)", true},
+       Fixed([] {
+         return Document("<!DOCTYPE r [<!ATTLIST image_name name CDATA '" + Kanji120() + "'>]>",
+                         "<tex_pattern_list_data>" + Repeat("<image_name/>", 400'000) +
+                             "</tex_pattern_list_data>" + kOneStep);
+       }),
+       {},
+       "read",
+       1,
+       "",
+       "limit (kept data)",
+       true},
       {"default indices and names on 400,000 palette names",
-       Document("<!DOCTYPE r [<!ATTLIST palette_name index CDATA '12345' name CDATA '" + kanji_120 +
-                    "'>]>",
-                "<tex_pattern_list_data>" + Repeat("<palette_name/>", 400'000) +
-                    "</tex_pattern_list_data>" + kOneStep),
-       "", "read", 1, "", "limit (kept data)", true},
+       Fixed([] {
+         return Document("<!DOCTYPE r [<!ATTLIST palette_name index CDATA '12345' name CDATA '" +
+                             Kanji120() + "'>]>",
+                         "<tex_pattern_list_data>" + Repeat("<palette_name/>", 400'000) +
+                             "</tex_pattern_list_data>" + kOneStep);
+       }),
+       {},
+       "read",
+       1,
+       "",
+       "limit (kept data)",
+       true},
       {"a default material name on 300,000 pattern records",
-       Document("<!DOCTYPE r [<!ATTLIST tex_pattern_anm material_name CDATA '" + kanji_120 +
-                    "' data_size CDATA '1'>]>",
-                "<tex_pattern_anm_array>" + Repeat("<tex_pattern_anm/>", 300'000) +
-                    "</tex_pattern_anm_array>" + kOneStep),
-       "", "read", 1, "", "limit (kept data)", true},
+       Fixed([] {
+         return Document("<!DOCTYPE r [<!ATTLIST tex_pattern_anm material_name CDATA '" +
+                             Kanji120() + "' data_size CDATA '1'>]>",
+                         "<tex_pattern_anm_array>" + Repeat("<tex_pattern_anm/>", 300'000) +
+                             "</tex_pattern_anm_array>" + kOneStep);
+       }),
+       {},
+       "read",
+       1,
+       "",
+       "limit (kept data)",
+       true},
       {"defaults of every create attribute on 400,000 create elements",
-       Document("<!DOCTYPE r [<!ATTLIST create user CDATA '" + kanji_120 + "' host CDATA '" +
-                    kanji_120 + "' date CDATA '" + kanji_120 + "' source CDATA '" + kanji_120 +
-                    "'>]>",
-                kOneStep, "<head>" + Repeat("<create/>", 400'000) + "</head>"),
-       "", "read", 1, "", expansion, true},
+       Fixed([] {
+         const std::string kanji_120 = Kanji120();
+         return Document("<!DOCTYPE r [<!ATTLIST create user CDATA '" + kanji_120 +
+                             "' host CDATA '" + kanji_120 + "' date CDATA '" + kanji_120 +
+                             "' source CDATA '" + kanji_120 + "'>]>",
+                         kOneStep, "<head>" + Repeat("<create/>", 400'000) + "</head>");
+       }),
+       {},
+       "read",
+       1,
+       "",
+       expansion,
+       true},
       {"list values from a 4 MB entity, ten times, under the largest size",
-       Document("<!DOCTYPE r [<!ENTITY v '" + Repeat("1 ", 2'000'000) + "'>]>",
-                "<d><frame_idx size='2147483647'>" + Repeat("&v;", 10) + "</frame_idx></d>"),
-       "", "read", 1, "", "limit (kept data)", true},
+       Fixed([] {
+         return Document(
+             "<!DOCTYPE r [<!ENTITY v '" + Repeat("1 ", 2'000'000) + "'>]>",
+             "<d><frame_idx size='2147483647'>" + Repeat("&v;", 10) + "</frame_idx></d>");
+       }),
+       {},
+       "read",
+       1,
+       "",
+       "limit (kept data)",
+       true},
       {"2,000,000 plain image names",
-       Document("", "<tex_pattern_list_data>" + Repeat("<image_name/>", 2'000'000) +
-                        "</tex_pattern_list_data>" + kOneStep),
-       "", "", 0, one_step_table, "", true},
+       Fixed([] {
+         return Document("", "<tex_pattern_list_data>" + Repeat("<image_name/>", 2'000'000) +
+                                 "</tex_pattern_list_data>" + kOneStep);
+       }),
+       {},
+       "",
+       0,
+       one_step_table,
+       "",
+       true},
       {"5,000 image names x 400 from an entity, beside 3 MB of comment",
-       Document(
-           entity(Repeat("<image_name/>", 5000)) + "<!--" + std::string(3'000'000, 'c') + "-->",
-           "<tex_pattern_list_data>" + Repeat("&e;", 400) + "</tex_pattern_list_data>" + kOneStep),
-       "", "read", 1, "", "limit (kept data)", true},
+       Fixed([] {
+         return Document("<!DOCTYPE r [" + Entity("e", Repeat("<image_name/>", 5000)) + "]><!--" +
+                             std::string(3'000'000, 'c') + "-->",
+                         "<tex_pattern_list_data>" + Repeat("&e;", 400) +
+                             "</tex_pattern_list_data>" + kOneStep);
+       }),
+       {},
+       "read",
+       1,
+       "",
+       "limit (kept data)",
+       true},
       {"a parameter entity of white space x 100,000",
-       Document("<!DOCTYPE r [<!ENTITY % ws '" + std::string(1'000'000, ' ') + "'>" +
-                    Repeat("%ws;", 100'000) + "]>",
-                kOneStep),
-       "", "read", 1, "", expansion},
+       Fixed([] {
+         return Document("<!DOCTYPE r [<!ENTITY % ws '" + std::string(1'000'000, ' ') + "'>" +
+                             Repeat("%ws;", 100'000) + "]>",
+                         kOneStep);
+       }),
+       {},
+       "read",
+       1,
+       "",
+       expansion},
       {"a chain of 49,990 entities",
-       Document("<!DOCTYPE r [" + chain + "]>", "<x>&e49989;</x>" + kOneStep), "", "read", 1, "",
+       Fixed([] {
+         return Document("<!DOCTYPE r [" + morv::test::EntityChain(49'990) + "]>",
+                         "<x>&e49990;</x>" + kOneStep);
+       }),
+       {},
+       "read",
+       1,
+       "",
        "limit (entity nesting)"},
       {"an empty entity x 1,000,000",
-       Document(entity(""), "<x>" + Repeat("&e;", 1'000'000) + "</x>" + kOneStep), "", "read", 1,
-       "", "limit (entity references)"},
+       WithEntity("", "<x>" + Repeat("&e;", 1'000'000) + "</x>" + kOneStep),
+       {},
+       "read",
+       1,
+       "",
+       "limit (entity references)"},
       {"9,997 open elements, then 100,000 empty ones",
-       Document("", Repeat("<a>", 9997) + Repeat("<b/>", 100'000) + Repeat("</a>", 9997)), "",
-       "read", 1, "", "limit (depth)"},
-      {"250 open elements, then 500,000 empty ones",
-       Document("", Repeat("<a>", 250) + Repeat("<b/>", 500'000) + Repeat("</a>", 250) + kOneStep),
-       "", "", 0, one_step_table, ""},
-      {"100,000 namespace bindings on the root, then 100,000 elements",
-       "<r" + bindings + "><body>" + Repeat("<a/>", 100'000) + kOneStep + "</body></r>", "", "read",
-       1, "", "memory"},
-      {"2,000,000 values, then 10,000 empty lists each with a larger size",
-       Document("", "<d><frame_idx size='2000000'>" + Repeat("1 ", 2'000'000) + "</frame_idx>" +
-                        growing_sizes + "</d>"),
-       "", msg::kConvertFailed, 1, "", ""},
-      {"24 MiB of one comment", Document("", kOneStep) + "<!--" + markup + "-->", "", "read", 1, "",
-       "memory"},
-      {"24 MiB of one processing instruction", Document("", kOneStep) + "<?pi " + markup + "?>", "",
-       "read", 1, "", "memory"},
-      {"24 MiB of one CDATA section", Document("", kOneStep + "<x><![CDATA[" + markup + "]]></x>"),
-       "", "read", 1, "", "memory"},
-      {"24 MiB of one attribute value", Document("", kOneStep + "<x a='" + markup + "'/>"), "",
-       "read", 1, "", "memory"},
-      {"24 MiB of text in the title",
-       Document("", kOneStep, "<head><title>" + markup + "</title></head>"), "", "read", 1, "",
-       "limit (text run)"},
-      {"24 MiB of trailing white space", Document("", kOneStep) + std::string(24 << 20, ' '), "",
-       "read", 1, "", "memory"},
-      {"endless white space from a pipe", "", endless, "read", 1, "", "memory"},
-      {"a FIFO as external DTD", "<!DOCTYPE r SYSTEM '" + fifo + "'>" + Document("", kOneStep), "",
-       "read", 1, "", "resource"},
-      {"a FIFO as general entity",
-       Document("<!DOCTYPE r [<!ENTITY x SYSTEM '" + fifo + "'>]>", "<x>&x;</x>" + kOneStep), "",
-       "read", 1, "", "resource"},
-      {"a FIFO as parameter entity",
-       Document("<!DOCTYPE r [<!ENTITY % x SYSTEM '" + fifo + "'> %x;]>", kOneStep), "", "read", 1,
-       "", "resource"},
-      {"a FIFO through a symbolic link",
-       Document("<!DOCTYPE r [<!ENTITY x SYSTEM '" + dir / "link" + "'>]>",
-                "<x>&x;</x>" + kOneStep),
-       "", "read", 1, "", "resource"},
-      {"network DTD", "<!DOCTYPE r SYSTEM '" + listener.Url() + "/r.dtd'>" + Document("", kOneStep),
-       "", "read", 1, "", "resource"},
-      {"network entity",
-       Document("<!DOCTYPE r [<!ENTITY x SYSTEM '" + listener.Url() + "/x'>]>",
-                "<x>&x;</x>" + kOneStep),
-       "", "read", 1, "", "resource"},
-      {"network parameter entity",
-       Document("<!DOCTYPE r [<!ENTITY % x SYSTEM '" + listener.Url() + "/x'> %x;]>", kOneStep), "",
-       "read", 1, "", "resource"},
-      {"network schema hints",
-       "<r xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance' "
-       "xsi:noNamespaceSchemaLocation='" +
-           listener.Url() + "/r.xsd' xsi:schemaLocation='urn:x " + listener.Url() +
-           "/x.xsd'><body>" + kOneStep + "</body></r>",
-       "", "", 0, one_step_table, ""},
-      {"endless input", "", "/dev/zero", "read", 1, "", "parse"},
-      {"a ten-million-digit number",
-       Document("", "<d><frame_idx size='1'>" + std::string(10 << 20, '9') +
-                        "</frame_idx><image_idx size='1'>1</image_idx>"
-                        "<palette_idx size='1'>2</palette_idx></d>"),
-       "", "", 0, TableFile({0xFFFF}, {1}, {2}), ""},
-      {"a huge size without values", Document("", "<d><frame_idx size='2000000000'/></d>"), "",
-       msg::kConvertFailed, 1, "", ""},
-      {"a negative size", Document("", "<d><frame_idx size='-1'></frame_idx></d>"), "",
-       msg::kConvertFailed, 1, "", ""},
-      {"a huge image_size with two images",
-       Document("",
-                "<tex_pattern_list_data image_size='2000000000'><image_name/><image_name/>"
-                "</tex_pattern_list_data>" +
-                    kOneStep),
-       "", "", 0, one_step_table, ""},
-      {"100,000 nested elements",
-       Document("", Repeat("<a>", 100'000) + Repeat("</a>", 100'000) + kOneStep), "", "read", 1, "",
+       Fixed([] {
+         return Document("", Repeat("<a>", 9997) + Repeat("<b/>", 100'000) + Repeat("</a>", 9997));
+       }),
+       {},
+       "read",
+       1,
+       "",
        "limit (depth)"},
-      {"ten MiB of random bytes", noise, "", "read", 1, "", "parse"},
-      {"a truncated document", Document("", kOneStep).substr(0, 60), "", "read", 1, "", "parse"},
+      {"250 open elements, then 500,000 empty ones",
+       Fixed([] {
+         return Document(
+             "", Repeat("<a>", 250) + Repeat("<b/>", 500'000) + Repeat("</a>", 250) + kOneStep);
+       }),
+       {},
+       "",
+       0,
+       one_step_table,
+       ""},
+      {"100,000 namespace bindings on the root, then 100,000 elements",
+       Fixed([] {
+         std::string bindings;
+         for (int i = 0; i < 100'000; ++i) bindings += " xmlns:p" + std::to_string(i) + "='u'";
+         return "<r" + bindings + "><body>" + Repeat("<a/>", 100'000) + kOneStep + "</body></r>";
+       }),
+       {},
+       "read",
+       1,
+       "",
+       "memory"},
+      {"2,000,000 values, then 10,000 empty lists each with a larger size",
+       Fixed([] {
+         std::string growing_sizes;
+         for (int i = 1; i <= 10'000; ++i) {
+           growing_sizes += "<frame_idx size='" + std::to_string(2'000'000 + i) + "'/>";
+         }
+         return Document("", "<d><frame_idx size='2000000'>" + Repeat("1 ", 2'000'000) +
+                                 "</frame_idx>" + growing_sizes + "</d>");
+       }),
+       {},
+       msg::kConvertFailed,
+       1,
+       "",
+       ""},
+      {"24 MiB of one comment",
+       Fixed([] { return Document("", kOneStep) + "<!--" + Markup() + "-->"; }),
+       {},
+       "read",
+       1,
+       "",
+       "memory"},
+      {"24 MiB of one processing instruction",
+       Fixed([] { return Document("", kOneStep) + "<?pi " + Markup() + "?>"; }),
+       {},
+       "read",
+       1,
+       "",
+       "memory"},
+      {"24 MiB of one CDATA section",
+       Fixed([] { return Document("", kOneStep + "<x><![CDATA[" + Markup() + "]]></x>"); }),
+       {},
+       "read",
+       1,
+       "",
+       "memory"},
+      {"24 MiB of one attribute value",
+       Fixed([] { return Document("", kOneStep + "<x a='" + Markup() + "'/>"); }),
+       {},
+       "read",
+       1,
+       "",
+       "memory"},
+      {"24 MiB of text in the title",
+       Fixed([] { return Document("", kOneStep, "<head><title>" + Markup() + "</title></head>"); }),
+       {},
+       "read",
+       1,
+       "",
+       "limit (text run)"},
+      {"24 MiB of trailing white space",
+       Fixed([] { return Document("", kOneStep) + std::string(24 << 20, ' '); }),
+       {},
+       "read",
+       1,
+       "",
+       "memory"},
+      {"endless white space from a pipe",
+       {},
+       [](const Places& at) { return at.endless; },
+       "read",
+       1,
+       "",
+       "memory"},
+      {"a FIFO as external DTD",
+       [](const Places& at) {
+         return "<!DOCTYPE r SYSTEM '" + at.fifo + "'>" + Document("", kOneStep);
+       },
+       {},
+       "read",
+       1,
+       "",
+       "resource"},
+      {"a FIFO as general entity",
+       [](const Places& at) {
+         return Document("<!DOCTYPE r [<!ENTITY x SYSTEM '" + at.fifo + "'>]>",
+                         "<x>&x;</x>" + kOneStep);
+       },
+       {},
+       "read",
+       1,
+       "",
+       "resource"},
+      {"a FIFO as parameter entity",
+       [](const Places& at) {
+         return Document("<!DOCTYPE r [<!ENTITY % x SYSTEM '" + at.fifo + "'> %x;]>", kOneStep);
+       },
+       {},
+       "read",
+       1,
+       "",
+       "resource"},
+      {"a FIFO through a symbolic link",
+       [](const Places& at) {
+         return Document("<!DOCTYPE r [<!ENTITY x SYSTEM '" + at.dir / "link" + "'>]>",
+                         "<x>&x;</x>" + kOneStep);
+       },
+       {},
+       "read",
+       1,
+       "",
+       "resource"},
+      {"network DTD",
+       [](const Places& at) {
+         return "<!DOCTYPE r SYSTEM '" + at.url + "/r.dtd'>" + Document("", kOneStep);
+       },
+       {},
+       "read",
+       1,
+       "",
+       "resource"},
+      {"network entity",
+       [](const Places& at) {
+         return Document("<!DOCTYPE r [<!ENTITY x SYSTEM '" + at.url + "/x'>]>",
+                         "<x>&x;</x>" + kOneStep);
+       },
+       {},
+       "read",
+       1,
+       "",
+       "resource"},
+      {"network parameter entity",
+       [](const Places& at) {
+         return Document("<!DOCTYPE r [<!ENTITY % x SYSTEM '" + at.url + "/x'> %x;]>", kOneStep);
+       },
+       {},
+       "read",
+       1,
+       "",
+       "resource"},
+      {"network schema hints",
+       [](const Places& at) {
+         return "<r xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance' "
+                "xsi:noNamespaceSchemaLocation='" +
+                at.url + "/r.xsd' xsi:schemaLocation='urn:x " + at.url + "/x.xsd'><body>" +
+                kOneStep + "</body></r>";
+       },
+       {},
+       "",
+       0,
+       one_step_table,
+       ""},
+      {"endless input",
+       {},
+       [](const Places&) { return std::string("/dev/zero"); },
+       "read",
+       1,
+       "",
+       "parse"},
+      {"a ten-million-digit number",
+       Fixed([] {
+         return Document("", "<d><frame_idx size='1'>" + std::string(10 << 20, '9') +
+                                 "</frame_idx><image_idx size='1'>1</image_idx>"
+                                 "<palette_idx size='1'>2</palette_idx></d>");
+       }),
+       {},
+       "",
+       0,
+       TableFile({0xFFFF}, {1}, {2}),
+       ""},
+      {"a huge size without values",
+       Fixed([] { return Document("", "<d><frame_idx size='2000000000'/></d>"); }),
+       {},
+       msg::kConvertFailed,
+       1,
+       "",
+       ""},
+      {"a negative size",
+       Fixed([] { return Document("", "<d><frame_idx size='-1'></frame_idx></d>"); }),
+       {},
+       msg::kConvertFailed,
+       1,
+       "",
+       ""},
+      {"a huge image_size with two images",
+       Fixed([] {
+         return Document("",
+                         "<tex_pattern_list_data image_size='2000000000'><image_name/>"
+                         "<image_name/></tex_pattern_list_data>" +
+                             kOneStep);
+       }),
+       {},
+       "",
+       0,
+       one_step_table,
+       ""},
+      {"100,000 nested elements",
+       Fixed([] {
+         return Document("", Repeat("<a>", 100'000) + Repeat("</a>", 100'000) + kOneStep);
+       }),
+       {},
+       "read",
+       1,
+       "",
+       "limit (depth)"},
+      {"ten MiB of random bytes",
+       Fixed([] {
+         std::mt19937 random(20261207);
+         std::string noise(10 << 20, '\0');
+         for (char& c : noise) c = static_cast<char>(random());
+         return noise;
+       }),
+       {},
+       "read",
+       1,
+       "",
+       "parse"},
+      {"a truncated document",
+       Fixed([] { return Document("", kOneStep).substr(0, 60); }),
+       {},
+       "read",
+       1,
+       "",
+       "parse"},
       {"invalid bytes under UTF-8",
-       "<?xml version='1.0' encoding='UTF-8'?><r><title>a\xC3(b</title></r>", "", "read", 1, "",
+       Fixed([] {
+         return std::string("<?xml version='1.0' encoding='UTF-8'?><r><title>a\xC3(b</title></r>");
+       }),
+       {},
+       "read",
+       1,
+       "",
        "parse"},
       {"invalid bytes under Shift_JIS",
-       "<?xml version='1.0' encoding='Shift_JIS'?><r><title>a\x81 b\xA0\xFD</title></r>", "",
-       "read", 1, "", "parse"},
-      {"a lead byte as the last byte of a Shift_JIS document",
-       "<?xml version='1.0' encoding='Shift_JIS'?><r><body>" + kOneStep + "</body></r>\x81", "", "",
-       0, one_step_table, ""},
-      {"a lead byte as the last byte of a truncated Shift_JIS document",
-       "<?xml version='1.0' encoding='Shift_JIS'?><r><body>" + kOneStep + "\x81", "", "read", 1, "",
+       Fixed([] {
+         return std::string(
+             "<?xml version='1.0' encoding='Shift_JIS'?><r><title>a\x81 b\xA0\xFD</title></r>");
+       }),
+       {},
+       "read",
+       1,
+       "",
        "parse"},
-      {"NUL bytes", std::string("<r><body>\0</body></r>", 21), "", "read", 1, "", "parse"},
-      {"a directory", "", dir.path().string(), "read", 1, "", "input"},
-      {"a missing file", "", dir / "missing.xml", "read", 1, "", "input"},
+      {"a lead byte as the last byte of a Shift_JIS document",
+       Fixed([] {
+         return "<?xml version='1.0' encoding='Shift_JIS'?><r><body>" + kOneStep +
+                "</body></r>\x81";
+       }),
+       {},
+       "",
+       0,
+       one_step_table,
+       ""},
+      {"a lead byte as the last byte of a truncated Shift_JIS document",
+       Fixed([] {
+         return "<?xml version='1.0' encoding='Shift_JIS'?><r><body>" + kOneStep + "\x81";
+       }),
+       {},
+       "read",
+       1,
+       "",
+       "parse"},
+      {"NUL bytes",
+       Fixed([] { return std::string("<r><body>\0</body></r>", 21); }),
+       {},
+       "read",
+       1,
+       "",
+       "parse"},
+      {"a directory",
+       {},
+       [](const Places& at) { return at.dir.path().string(); },
+       "read",
+       1,
+       "",
+       "input"},
+      {"a missing file",
+       {},
+       [](const Places& at) { return at.dir / "missing.xml"; },
+       "read",
+       1,
+       "",
+       "input"},
   };
+}
 
+// Each row runs in a scratch directory of its own, beside a listener and two
+// FIFOs, one of them fed without end.
+class HostileTest : public ::testing::TestWithParam<HostileCase> {
+ protected:
+  HostileTest() {
+    ::signal(SIGPIPE, SIG_IGN);  // the feeder writes into a FIFO whose reader goes
+    if (::mkfifo(places.fifo.c_str(), 0600) != 0 || ::mkfifo(places.endless.c_str(), 0600) != 0) {
+      throw std::runtime_error("cannot make the FIFOs");
+    }
+    std::filesystem::create_symlink(places.fifo, dir / "link");
+  }
+
+  ScratchDir dir;
+  const Listener listener;
+  const Places places{dir, dir / "fifo", dir / "endless", listener.Url()};
+  const EndlessFeeder feeder{places.endless, "<r><body>" + kOneStep + "</body></r>"};
+};
+
+TEST_P(HostileTest, IsDecidedCleanlyWithinTheMemoryBar) {
+  const HostileCase& c = GetParam();
   const std::string output = dir / "out.bin";
   morv::test::ProcessLimits limits;
   // Guards against hangs and runaway work, far above what any case needs.
@@ -416,29 +805,31 @@ TEST_F(HostileTest, EveryDocumentIsDecidedCleanlyWithinTheMemoryBar) {
   [[maybe_unused]] const long baseline_kib =
       RunConverter({dir / "tiny.xml", output}, limits).max_rss_kib;
 
-  for (const HostileCase& c : cases) {
-    SCOPED_TRACE(c.what);
-    std::string input = c.path;
-    if (input.empty()) {
-      input = dir / "hostile.xml";
-      WriteFile(input, c.document);
-    }
-    WriteFile(output, kSentinel);
-    const auto result = RunConverter({input, output}, limits);
-    ASSERT_EQ(result.signal, 0);
-    EXPECT_EQ(result.status, c.status);
-    EXPECT_EQ(result.out, c.printed == "read" ? msg::ReadFailed(input) : c.printed);
-    EXPECT_EQ(ReadFile(output), c.status == 0 ? c.table : kSentinel);
-    if (!c.reason.empty()) {
-      EXPECT_NE(result.err.find("\n" + c.reason), std::string::npos) << result.err;
-    }
-#ifndef MORV_SANITIZED
-    const long input_kib =
-        c.bar_grows_with_input ? static_cast<long>(std::filesystem::file_size(input) / 1024) : 0;
-    EXPECT_LE(result.max_rss_kib, baseline_kib + kMemoryBarKib + 3 * input_kib);
-#endif
+  std::string input;
+  if (c.path) {
+    input = c.path(places);
+  } else {
+    input = dir / "hostile.xml";
+    WriteFile(input, c.document(places));
   }
+  WriteFile(output, kSentinel);
+  const auto result = RunConverter({input, output}, limits);
+  ASSERT_EQ(result.signal, 0);
+  EXPECT_EQ(result.status, c.status);
+  EXPECT_EQ(result.out, c.printed == "read" ? msg::ReadFailed(input) : c.printed);
+  EXPECT_EQ(ReadFile(output), c.status == 0 ? c.table : kSentinel);
+  if (!c.reason.empty()) {
+    EXPECT_NE(result.err.find("\n" + c.reason), std::string::npos) << result.err;
+  }
+#ifndef MORV_SANITIZED
+  const long input_kib =
+      c.bar_grows_with_input ? static_cast<long>(std::filesystem::file_size(input) / 1024) : 0;
+  EXPECT_LE(result.max_rss_kib, baseline_kib + kMemoryBarKib + 3 * input_kib);
+#endif
   EXPECT_FALSE(listener.WasReached());
 }
+
+INSTANTIATE_TEST_SUITE_P(Documents, HostileTest, ::testing::ValuesIn(HostileCases()),
+                         morv::test::NameRowByWhat());
 
 }  // namespace
