@@ -127,10 +127,8 @@ struct Places {
 
 using Builder = std::function<std::string(const Places&)>;
 
-struct HostileCase {
-  const char* what;
-  Builder document;  // written to a file; unset when `path` is set
-  Builder path;
+// How a run must end.
+struct Outcome {
   std::string printed;  // "read" for the read-failure line of the input path
   int status;
   std::string table;   // for documents that convert
@@ -138,6 +136,26 @@ struct HostileCase {
   // The memory bar grows by three times the input: for documents that fill
   // the document model.
   bool bar_grows_with_input = false;
+};
+
+// The read fails, for `reason`.
+Outcome ReadFails(std::string reason, bool bar_grows_with_input = false) {
+  return {"read", 1, "", std::move(reason), bar_grows_with_input};
+}
+
+// The document converts to `table`.
+Outcome Converts(std::string table, bool bar_grows_with_input = false) {
+  return {"", 0, std::move(table), "", bar_grows_with_input};
+}
+
+// The document reads but does not convert.
+Outcome ConvertFails() { return {msg::kConvertFailed, 1, "", ""}; }
+
+struct HostileCase {
+  const char* what;
+  Builder document;  // written to a file; unset when `path` is set
+  Builder path;
+  Outcome outcome;
 
   friend void PrintTo(const HostileCase& c, std::ostream* os) { *os << c.what; }
 };
@@ -208,48 +226,30 @@ std::vector<HostileCase> HostileCases() {
       {"entity bomb",
        Fixed([] { return Document(morv::test::EntityBombDoctype(), "<x>&e10;</x>" + kOneStep); }),
        {},
-       "read",
-       1,
-       "",
-       "limit (entity references)"},
+       ReadFails("limit (entity references)")},
       {"100 kB entity x 5,000 in unread text",
        WithEntity(std::string(100'000, 'a'), "<x>" + blown_up + "</x>" + kOneStep),
        {},
-       "read",
-       1,
-       "",
-       expansion},
+       ReadFails(expansion)},
       {"100 kB entity x 10,000 in the title",
        WithEntity(std::string(100'000, 'a'), kOneStep,
                   "<head><title>" + Repeat("&e;", 10'000) + "</title></head>"),
        {},
-       "read",
-       1,
-       "",
-       expansion},
+       ReadFails(expansion)},
       {"5,000 image names x 5,000",
        WithEntity(Repeat("<image_name/>", 5000),
                   "<tex_pattern_list_data>" + blown_up + "</tex_pattern_list_data>" + kOneStep),
        {},
-       "read",
-       1,
-       "",
-       expansion},
+       ReadFails(expansion)},
       {"50,000 values x 5,000 under the largest size",
        WithEntity(Repeat("1 ", 50'000),
                   "<d><frame_idx size='2147483647'>" + blown_up + "</frame_idx></d>"),
        {},
-       "read",
-       1,
-       "",
-       expansion},
+       ReadFails(expansion)},
       {"50,000 values x 5,000 under a size of 3",
        WithEntity(Repeat("1 ", 50'000), "<d><frame_idx size='3'>" + blown_up + "</frame_idx></d>"),
        {},
-       "read",
-       1,
-       "",
-       "count"},
+       ReadFails("count")},
       {"a DTD default built from 40,000 references, on 200 elements",
        Fixed([] {
          return Document("<!DOCTYPE r [<!ENTITY e '" + std::string(1000, 'x') +
@@ -257,10 +257,7 @@ std::vector<HostileCase> HostileCases() {
                          Repeat("<a/>", 200) + kOneStep);
        }),
        {},
-       "read",
-       1,
-       "",
-       expansion},
+       ReadFails(expansion)},
       {"the same default as the name of 200 images",
        Fixed([] {
          return Document("<!DOCTYPE r [<!ENTITY e '" + std::string(1000, 'x') +
@@ -269,10 +266,7 @@ std::vector<HostileCase> HostileCases() {
                              "</tex_pattern_list_data>" + kOneStep);
        }),
        {},
-       "read",
-       1,
-       "",
-       expansion},
+       ReadFails(expansion)},
       {"a namespace declaration of 1 Mi characters defaulted on 2,000 elements",
        Fixed([] {
          return Document("<!DOCTYPE r [<!ENTITY b '" + std::string(1 << 20, 'u') +
@@ -280,10 +274,7 @@ std::vector<HostileCase> HostileCases() {
                          Repeat("<x/>", 2000) + kOneStep);
        }),
        {},
-       "read",
-       1,
-       "",
-       expansion},
+       ReadFails(expansion)},
       {"two namespace declarations defaulted on 20,000 image names",
        Fixed([] {
          return Document("<!DOCTYPE r [<!ENTITY b '" + std::string(1 << 20, 'u') +
@@ -292,20 +283,14 @@ std::vector<HostileCase> HostileCases() {
                              "</tex_pattern_list_data>" + kOneStep);
        }),
        {},
-       "read",
-       1,
-       "",
-       expansion},
+       ReadFails(expansion)},
       {"50,000 attributes declared for one element type, then 10,000 of it",
        Fixed([] {
          return Document("<!DOCTYPE r [<!ATTLIST x" + DeclaredAttributes(50'000) + ">]>",
                          Repeat("<x/>", 10'000) + kOneStep);
        }),
        {},
-       "read",
-       1,
-       "",
-       "limit (declared attributes)"},
+       ReadFails("limit (declared attributes)")},
       {"50,000 attributes declared for frame_idx, one per list",
        Fixed([] {
          std::string lists;
@@ -315,44 +300,29 @@ std::vector<HostileCase> HostileCases() {
          return Document("<!DOCTYPE r [" + lists + "]>", kOneStep);
        }),
        {},
-       "read",
-       1,
-       "",
-       "limit (declared attributes)"},
+       ReadFails("limit (declared attributes)")},
       {"256 attributes declared for one element type, then 250,000 of it",
        Fixed([] {
          return Document("<!DOCTYPE r [<!ATTLIST x" + DeclaredAttributes(256) + ">]>",
                          Repeat("<x/>", 250'000) + kOneStep);
        }),
        {},
-       "read",
-       1,
-       "",
-       expansion},
+       ReadFails(expansion)},
       {"16 attributes declared for one element type, then 250,000 of it",
        Fixed([] {
          return Document("<!DOCTYPE r [<!ATTLIST x" + DeclaredAttributes(16) + ">]>",
                          Repeat("<x/>", 250'000) + kOneStep);
        }),
        {},
-       "",
-       0,
-       one_step_table,
-       ""},
+       Converts(one_step_table)},
       {"one 1 MiB external entity under 4,096 spellings of its path",
        [](const Places& at) { return SpelledEntitiesDocument(at.dir); },
        {},
-       "read",
-       1,
-       "",
-       expansion},
+       ReadFails(expansion)},
       {"eight distinct 1 MiB external entities, each read once",
        [](const Places& at) { return DistinctEntitiesDocument(at.dir); },
        {},
-       "",
-       0,
-       one_step_table,
-       ""},
+       Converts(one_step_table)},
       {"a default name of 120 kanji on 400,000 image names",
        Fixed([] {
          return Document("<!DOCTYPE r [<!ATTLIST image_name name CDATA '" + Kanji120() + "'>]>",
@@ -360,11 +330,7 @@ std::vector<HostileCase> HostileCases() {
                              "</tex_pattern_list_data>" + kOneStep);
        }),
        {},
-       "read",
-       1,
-       "",
-       "limit (kept data)",
-       true},
+       ReadFails("limit (kept data)", true)},
       {"default indices and names on 400,000 palette names",
        Fixed([] {
          return Document("<!DOCTYPE r [<!ATTLIST palette_name index CDATA '12345' name CDATA '" +
@@ -373,11 +339,7 @@ std::vector<HostileCase> HostileCases() {
                              "</tex_pattern_list_data>" + kOneStep);
        }),
        {},
-       "read",
-       1,
-       "",
-       "limit (kept data)",
-       true},
+       ReadFails("limit (kept data)", true)},
       {"a default material name on 300,000 pattern records",
        Fixed([] {
          return Document("<!DOCTYPE r [<!ATTLIST tex_pattern_anm material_name CDATA '" +
@@ -386,11 +348,7 @@ std::vector<HostileCase> HostileCases() {
                              "</tex_pattern_anm_array>" + kOneStep);
        }),
        {},
-       "read",
-       1,
-       "",
-       "limit (kept data)",
-       true},
+       ReadFails("limit (kept data)", true)},
       {"defaults of every create attribute on 400,000 create elements",
        Fixed([] {
          const std::string kanji_120 = Kanji120();
@@ -400,11 +358,7 @@ std::vector<HostileCase> HostileCases() {
                          kOneStep, "<head>" + Repeat("<create/>", 400'000) + "</head>");
        }),
        {},
-       "read",
-       1,
-       "",
-       expansion,
-       true},
+       ReadFails(expansion, true)},
       {"list values from a 4 MB entity, ten times, under the largest size",
        Fixed([] {
          return Document(
@@ -412,22 +366,14 @@ std::vector<HostileCase> HostileCases() {
              "<d><frame_idx size='2147483647'>" + Repeat("&v;", 10) + "</frame_idx></d>");
        }),
        {},
-       "read",
-       1,
-       "",
-       "limit (kept data)",
-       true},
+       ReadFails("limit (kept data)", true)},
       {"2,000,000 plain image names",
        Fixed([] {
          return Document("", "<tex_pattern_list_data>" + Repeat("<image_name/>", 2'000'000) +
                                  "</tex_pattern_list_data>" + kOneStep);
        }),
        {},
-       "",
-       0,
-       one_step_table,
-       "",
-       true},
+       Converts(one_step_table, true)},
       {"5,000 image names x 400 from an entity, beside 3 MB of comment",
        Fixed([] {
          return Document("<!DOCTYPE r [" + Entity("e", Repeat("<image_name/>", 5000)) + "]><!--" +
@@ -436,11 +382,7 @@ std::vector<HostileCase> HostileCases() {
                              "</tex_pattern_list_data>" + kOneStep);
        }),
        {},
-       "read",
-       1,
-       "",
-       "limit (kept data)",
-       true},
+       ReadFails("limit (kept data)", true)},
       {"a parameter entity of white space x 100,000",
        Fixed([] {
          return Document("<!DOCTYPE r [<!ENTITY % ws '" + std::string(1'000'000, ' ') + "'>" +
@@ -448,46 +390,31 @@ std::vector<HostileCase> HostileCases() {
                          kOneStep);
        }),
        {},
-       "read",
-       1,
-       "",
-       expansion},
+       ReadFails(expansion)},
       {"a chain of 49,990 entities",
        Fixed([] {
          return Document("<!DOCTYPE r [" + morv::test::EntityChain(49'990) + "]>",
                          "<x>&e49990;</x>" + kOneStep);
        }),
        {},
-       "read",
-       1,
-       "",
-       "limit (entity nesting)"},
+       ReadFails("limit (entity nesting)")},
       {"an empty entity x 1,000,000",
        WithEntity("", "<x>" + Repeat("&e;", 1'000'000) + "</x>" + kOneStep),
        {},
-       "read",
-       1,
-       "",
-       "limit (entity references)"},
+       ReadFails("limit (entity references)")},
       {"9,997 open elements, then 100,000 empty ones",
        Fixed([] {
          return Document("", Repeat("<a>", 9997) + Repeat("<b/>", 100'000) + Repeat("</a>", 9997));
        }),
        {},
-       "read",
-       1,
-       "",
-       "limit (depth)"},
+       ReadFails("limit (depth)")},
       {"250 open elements, then 500,000 empty ones",
        Fixed([] {
          return Document(
              "", Repeat("<a>", 250) + Repeat("<b/>", 500'000) + Repeat("</a>", 250) + kOneStep);
        }),
        {},
-       "",
-       0,
-       one_step_table,
-       ""},
+       Converts(one_step_table)},
       {"100,000 namespace bindings on the root, then 100,000 elements",
        Fixed([] {
          std::string bindings;
@@ -495,10 +422,7 @@ std::vector<HostileCase> HostileCases() {
          return "<r" + bindings + "><body>" + Repeat("<a/>", 100'000) + kOneStep + "</body></r>";
        }),
        {},
-       "read",
-       1,
-       "",
-       "memory"},
+       ReadFails("memory")},
       {"2,000,000 values, then 10,000 empty lists each with a larger size",
        Fixed([] {
          std::string growing_sizes;
@@ -509,125 +433,80 @@ std::vector<HostileCase> HostileCases() {
                                  "</frame_idx>" + growing_sizes + "</d>");
        }),
        {},
-       msg::kConvertFailed,
-       1,
-       "",
-       ""},
+       ConvertFails()},
       {"24 MiB of one comment",
        Fixed([] { return Document("", kOneStep) + "<!--" + Markup() + "-->"; }),
        {},
-       "read",
-       1,
-       "",
-       "memory"},
+       ReadFails("memory")},
       {"24 MiB of one processing instruction",
        Fixed([] { return Document("", kOneStep) + "<?pi " + Markup() + "?>"; }),
        {},
-       "read",
-       1,
-       "",
-       "memory"},
+       ReadFails("memory")},
       {"24 MiB of one CDATA section",
        Fixed([] { return Document("", kOneStep + "<x><![CDATA[" + Markup() + "]]></x>"); }),
        {},
-       "read",
-       1,
-       "",
-       "memory"},
+       ReadFails("memory")},
       {"24 MiB of one attribute value",
        Fixed([] { return Document("", kOneStep + "<x a='" + Markup() + "'/>"); }),
        {},
-       "read",
-       1,
-       "",
-       "memory"},
+       ReadFails("memory")},
       {"24 MiB of text in the title",
        Fixed([] { return Document("", kOneStep, "<head><title>" + Markup() + "</title></head>"); }),
        {},
-       "read",
-       1,
-       "",
-       "limit (text run)"},
+       ReadFails("limit (text run)")},
       {"24 MiB of trailing white space",
        Fixed([] { return Document("", kOneStep) + std::string(24 << 20, ' '); }),
        {},
-       "read",
-       1,
-       "",
-       "memory"},
+       ReadFails("memory")},
       {"endless white space from a pipe",
        {},
        [](const Places& at) { return at.endless; },
-       "read",
-       1,
-       "",
-       "memory"},
+       ReadFails("memory")},
       {"a FIFO as external DTD",
        [](const Places& at) {
          return "<!DOCTYPE r SYSTEM '" + at.fifo + "'>" + Document("", kOneStep);
        },
        {},
-       "read",
-       1,
-       "",
-       "resource"},
+       ReadFails("resource")},
       {"a FIFO as general entity",
        [](const Places& at) {
          return Document("<!DOCTYPE r [<!ENTITY x SYSTEM '" + at.fifo + "'>]>",
                          "<x>&x;</x>" + kOneStep);
        },
        {},
-       "read",
-       1,
-       "",
-       "resource"},
+       ReadFails("resource")},
       {"a FIFO as parameter entity",
        [](const Places& at) {
          return Document("<!DOCTYPE r [<!ENTITY % x SYSTEM '" + at.fifo + "'> %x;]>", kOneStep);
        },
        {},
-       "read",
-       1,
-       "",
-       "resource"},
+       ReadFails("resource")},
       {"a FIFO through a symbolic link",
        [](const Places& at) {
          return Document("<!DOCTYPE r [<!ENTITY x SYSTEM '" + at.dir / "link" + "'>]>",
                          "<x>&x;</x>" + kOneStep);
        },
        {},
-       "read",
-       1,
-       "",
-       "resource"},
+       ReadFails("resource")},
       {"network DTD",
        [](const Places& at) {
          return "<!DOCTYPE r SYSTEM '" + at.url + "/r.dtd'>" + Document("", kOneStep);
        },
        {},
-       "read",
-       1,
-       "",
-       "resource"},
+       ReadFails("resource")},
       {"network entity",
        [](const Places& at) {
          return Document("<!DOCTYPE r [<!ENTITY x SYSTEM '" + at.url + "/x'>]>",
                          "<x>&x;</x>" + kOneStep);
        },
        {},
-       "read",
-       1,
-       "",
-       "resource"},
+       ReadFails("resource")},
       {"network parameter entity",
        [](const Places& at) {
          return Document("<!DOCTYPE r [<!ENTITY % x SYSTEM '" + at.url + "/x'> %x;]>", kOneStep);
        },
        {},
-       "read",
-       1,
-       "",
-       "resource"},
+       ReadFails("resource")},
       {"network schema hints",
        [](const Places& at) {
          return "<r xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance' "
@@ -636,17 +515,11 @@ std::vector<HostileCase> HostileCases() {
                 kOneStep + "</body></r>";
        },
        {},
-       "",
-       0,
-       one_step_table,
-       ""},
+       Converts(one_step_table)},
       {"endless input",
        {},
        [](const Places&) { return std::string("/dev/zero"); },
-       "read",
-       1,
-       "",
-       "parse"},
+       ReadFails("parse")},
       {"a ten-million-digit number",
        Fixed([] {
          return Document("", "<d><frame_idx size='1'>" + std::string(10 << 20, '9') +
@@ -654,24 +527,15 @@ std::vector<HostileCase> HostileCases() {
                                  "<palette_idx size='1'>2</palette_idx></d>");
        }),
        {},
-       "",
-       0,
-       TableFile({0xFFFF}, {1}, {2}),
-       ""},
+       Converts(TableFile({0xFFFF}, {1}, {2}))},
       {"a huge size without values",
        Fixed([] { return Document("", "<d><frame_idx size='2000000000'/></d>"); }),
        {},
-       msg::kConvertFailed,
-       1,
-       "",
-       ""},
+       ConvertFails()},
       {"a negative size",
        Fixed([] { return Document("", "<d><frame_idx size='-1'></frame_idx></d>"); }),
        {},
-       msg::kConvertFailed,
-       1,
-       "",
-       ""},
+       ConvertFails()},
       {"a huge image_size with two images",
        Fixed([] {
          return Document("",
@@ -680,19 +544,13 @@ std::vector<HostileCase> HostileCases() {
                              kOneStep);
        }),
        {},
-       "",
-       0,
-       one_step_table,
-       ""},
+       Converts(one_step_table)},
       {"100,000 nested elements",
        Fixed([] {
          return Document("", Repeat("<a>", 100'000) + Repeat("</a>", 100'000) + kOneStep);
        }),
        {},
-       "read",
-       1,
-       "",
-       "limit (depth)"},
+       ReadFails("limit (depth)")},
       {"ten MiB of random bytes",
        Fixed([] {
          std::mt19937 random(20261207);
@@ -701,76 +559,49 @@ std::vector<HostileCase> HostileCases() {
          return noise;
        }),
        {},
-       "read",
-       1,
-       "",
-       "parse"},
+       ReadFails("parse")},
       {"a truncated document",
        Fixed([] { return Document("", kOneStep).substr(0, 60); }),
        {},
-       "read",
-       1,
-       "",
-       "parse"},
+       ReadFails("parse")},
       {"invalid bytes under UTF-8",
        Fixed([] {
          return std::string("<?xml version='1.0' encoding='UTF-8'?><r><title>a\xC3(b</title></r>");
        }),
        {},
-       "read",
-       1,
-       "",
-       "parse"},
+       ReadFails("parse")},
       {"invalid bytes under Shift_JIS",
        Fixed([] {
          return std::string(
              "<?xml version='1.0' encoding='Shift_JIS'?><r><title>a\x81 b\xA0\xFD</title></r>");
        }),
        {},
-       "read",
-       1,
-       "",
-       "parse"},
+       ReadFails("parse")},
       {"a lead byte as the last byte of a Shift_JIS document",
        Fixed([] {
          return "<?xml version='1.0' encoding='Shift_JIS'?><r><body>" + kOneStep +
                 "</body></r>\x81";
        }),
        {},
-       "",
-       0,
-       one_step_table,
-       ""},
+       Converts(one_step_table)},
       {"a lead byte as the last byte of a truncated Shift_JIS document",
        Fixed([] {
          return "<?xml version='1.0' encoding='Shift_JIS'?><r><body>" + kOneStep + "\x81";
        }),
        {},
-       "read",
-       1,
-       "",
-       "parse"},
+       ReadFails("parse")},
       {"NUL bytes",
        Fixed([] { return std::string("<r><body>\0</body></r>", 21); }),
        {},
-       "read",
-       1,
-       "",
-       "parse"},
+       ReadFails("parse")},
       {"a directory",
        {},
        [](const Places& at) { return at.dir.path().string(); },
-       "read",
-       1,
-       "",
-       "input"},
+       ReadFails("input")},
       {"a missing file",
        {},
        [](const Places& at) { return at.dir / "missing.xml"; },
-       "read",
-       1,
-       "",
-       "input"},
+       ReadFails("input")},
   };
 }
 
@@ -794,6 +625,7 @@ class HostileTest : public ::testing::TestWithParam<HostileCase> {
 
 TEST_P(HostileTest, IsDecidedCleanlyWithinTheMemoryBar) {
   const HostileCase& c = GetParam();
+  const Outcome& o = c.outcome;
   const std::string output = dir / "out.bin";
   morv::test::ProcessLimits limits;
   // Guards against hangs and runaway work, far above what any case needs.
@@ -815,15 +647,15 @@ TEST_P(HostileTest, IsDecidedCleanlyWithinTheMemoryBar) {
   WriteFile(output, kSentinel);
   const auto result = RunConverter({input, output}, limits);
   ASSERT_EQ(result.signal, 0);
-  EXPECT_EQ(result.status, c.status);
-  EXPECT_EQ(result.out, c.printed == "read" ? msg::ReadFailed(input) : c.printed);
-  EXPECT_EQ(ReadFile(output), c.status == 0 ? c.table : kSentinel);
-  if (!c.reason.empty()) {
-    EXPECT_NE(result.err.find("\n" + c.reason), std::string::npos) << result.err;
+  EXPECT_EQ(result.status, o.status);
+  EXPECT_EQ(result.out, o.printed == "read" ? msg::ReadFailed(input) : o.printed);
+  EXPECT_EQ(ReadFile(output), o.status == 0 ? o.table : kSentinel);
+  if (!o.reason.empty()) {
+    EXPECT_NE(result.err.find("\n" + o.reason), std::string::npos) << result.err;
   }
 #ifndef MORV_SANITIZED
   const long input_kib =
-      c.bar_grows_with_input ? static_cast<long>(std::filesystem::file_size(input) / 1024) : 0;
+      o.bar_grows_with_input ? static_cast<long>(std::filesystem::file_size(input) / 1024) : 0;
   EXPECT_LE(result.max_rss_kib, baseline_kib + kMemoryBarKib + 3 * input_kib);
 #endif
   EXPECT_FALSE(listener.WasReached());
