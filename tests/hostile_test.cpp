@@ -168,7 +168,8 @@ Builder WithEntity(std::string text, std::string body, std::string head = "") {
   };
 }
 
-// Builds the document when the row runs.
+// A document that points nowhere in the row's places, built when the row
+// runs.
 Builder Fixed(std::function<std::string()> make) {
   return [make = std::move(make)](const Places&) { return make(); };
 }
