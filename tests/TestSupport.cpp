@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include <algorithm>
+#include <cctype>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -66,6 +67,40 @@ std::string EntityBombDoctype() {
                Repeat("&e" + std::to_string(i - 1) + ";", 10) + "'>";
   }
   return doctype + "]>";
+}
+
+std::string Entity(const std::string& name, const std::string& text) {
+  return "<!ENTITY " + name + " '" + text + "'>";
+}
+
+std::string EntityChain(int levels) {
+  std::string entities = Entity("e1", "x");
+  for (int i = 2; i <= levels; ++i) {
+    // Appended piece by piece: GCC 12 warns (-Wrestrict) wrongly on
+    // `"&e" + std::to_string(i - 1) + ";"`.
+    std::string reference = "&e";
+    reference.append(std::to_string(i - 1)).append(";");
+    entities += Entity(std::string("e").append(std::to_string(i)), reference);
+  }
+  return entities;
+}
+
+const std::string kSentinel = "an older table file that must stay as it is";
+
+std::string RowName(std::string_view description) {
+  std::string name;
+  bool word_start = true;
+  for (const char c : description) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '\'') continue;  // inside a word: "user's" is "Users"
+    if (u >= 0x80 || std::isalnum(u) == 0) {
+      word_start = true;  // the character ends a word and is dropped
+      continue;
+    }
+    name += word_start ? static_cast<char>(std::toupper(u)) : c;
+    word_start = false;
+  }
+  return name;
 }
 
 std::string TableFile(const std::vector<unsigned>& frames, const std::vector<unsigned>& textures,

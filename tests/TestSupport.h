@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -59,6 +60,31 @@ std::string Repeat(const std::string& text, int times);
 // A DOCTYPE declaring the entity bomb e10: ten levels of ten references each
 // to the level below, 10^10 copies of "lol" in all.
 std::string EntityBombDoctype();
+
+// The declaration of the internal entity `name` with replacement text `text`.
+std::string Entity(const std::string& name, const std::string& text);
+
+// The declarations of a chain of `levels` entities e1 ... e<levels>: e1 is
+// "x" and each further one refers to the one before, so that a reference to
+// e<levels> nests `levels` entities deep.
+std::string EntityChain(int levels);
+
+// What an output file holds before a run that must leave it as it is.
+extern const std::string kSentinel;
+
+// The name of a table row as a test name: the words of `description`, each
+// begun with a capital, joined; anything but letters and digits dropped (an
+// apostrophe without ending the word).
+std::string RowName(std::string_view description);
+
+// The name generator of a parameterised test whose rows describe themselves
+// in a member `what`.
+struct NameRowByWhat {
+  template <class Row>
+  std::string operator()(const ::testing::TestParamInfo<Row>& info) const {
+    return RowName(info.param.what);
+  }
+};
 
 // A little-endian table file: count, frames, textures, palettes.
 std::string TableFile(const std::vector<unsigned>& frames, const std::vector<unsigned>& textures,

@@ -6,8 +6,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
-#include <iostream>
+#include <functional>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,16 +17,18 @@
 
 namespace {
 
+using morv::test::kSentinel;
 using morv::test::Leftovers;
+using morv::test::NameRowByWhat;
 using morv::test::ReadFile;
 using morv::test::RunConverter;
 using morv::test::ScratchDir;
+using morv::test::TSystem;
 using morv::test::WriteFile;
 using morv::test::WriteStepsDocument;
 namespace msg = morv::test::msg;
 
 const std::string kData = MORV_TEST_DATA_DIR;
-const std::string kSentinel = "an older table file that must stay as it is";
 
 class CliTest : public ::testing::Test {
  protected:
@@ -33,51 +36,63 @@ class CliTest : public ::testing::Test {
 };
 
 struct DocumentCase {
+  const char* what;
   std::string document;  // in tests/data/ (or the examples)
   std::string table;     // the table file it must produce; empty: refused
   std::string printed;   // for a refused document, after the input path
   int status;
+
+  friend void PrintTo(const DocumentCase& c, std::ostream* os) { *os << c.what; }
 };
 
-TEST_F(CliTest, ConvertsDocumentsOrRefusesThemLeavingTheOutputAlone) {
-  const DocumentCase cases[] = {
-      {kData + "/two_steps.xml", kData + "/two_steps.bin", "", 0},
-      {kData + "/size_zero.xml", kData + "/size_zero.bin", "", 0},
-      {kData + "/longer_lists.xml", kData + "/longer_lists.bin", "", 0},
-      {kData + "/truncation.xml", kData + "/truncation.bin", "", 0},
-      {kData + "/no_body.xml", kData + "/no_body.bin", "", 0},
-      {kData + "/encoding_sjis.xml", kData + "/encoding.bin", "", 0},
-      {kData + "/encoding_utf8.xml", kData + "/encoding.bin", "", 0},
-      {kData + "/encoding_utf16.xml", kData + "/encoding.bin", "", 0},
-      {std::string(MORV_EXAMPLES_DIR) + "/blink.xml",
+std::vector<DocumentCase> DocumentCases() {
+  return {
+      {"two steps", kData + "/two_steps.xml", kData + "/two_steps.bin", "", 0},
+      {"size zero", kData + "/size_zero.xml", kData + "/size_zero.bin", "", 0},
+      {"longer lists", kData + "/longer_lists.xml", kData + "/longer_lists.bin", "", 0},
+      {"truncation", kData + "/truncation.xml", kData + "/truncation.bin", "", 0},
+      {"no body", kData + "/no_body.xml", kData + "/no_body.bin", "", 0},
+      {"Shift_JIS", kData + "/encoding_sjis.xml", kData + "/encoding.bin", "", 0},
+      {"UTF-8", kData + "/encoding_utf8.xml", kData + "/encoding.bin", "", 0},
+      {"UTF-16", kData + "/encoding_utf16.xml", kData + "/encoding.bin", "", 0},
+      {"the blink example", std::string(MORV_EXAMPLES_DIR) + "/blink.xml",
        std::string(MORV_EXAMPLES_DIR) + "/blink.expected.bin", "", 0},
-      {kData + "/short_list.xml", "", msg::kConvertFailed, 1},
-      {kData + "/size_minus_one.xml", "", msg::kConvertFailed, 1},
-      {kData + "/huge_size.xml", "", msg::kConvertFailed, 1},
-      {kData + "/count_mismatch.xml", "", "read", 1},
-      {kData + "/truncated.xml", "", "read", 1},
-      {kData + "/missing.xml", "", "read", 1},
-      {kData, "", "read", 1},
+      {"a short list", kData + "/short_list.xml", "", msg::kConvertFailed, 1},
+      {"a size of minus one", kData + "/size_minus_one.xml", "", msg::kConvertFailed, 1},
+      {"a huge size", kData + "/huge_size.xml", "", msg::kConvertFailed, 1},
+      {"a count mismatch", kData + "/count_mismatch.xml", "", "read", 1},
+      {"a truncated document", kData + "/truncated.xml", "", "read", 1},
+      {"a missing file", kData + "/missing.xml", "", "read", 1},
+      {"a directory", kData, "", "read", 1},
   };
-  for (const DocumentCase& c : cases) {
-    SCOPED_TRACE(c.document);
-    const std::string out = dir / "out.bin";
-    WriteFile(out, kSentinel);
-    const auto result = RunConverter({c.document, out});
-    EXPECT_EQ(result.status, c.status);
-    EXPECT_EQ(result.err, "");
-    if (c.status == 0) {
-      EXPECT_EQ(result.out, "");
-      EXPECT_EQ(ReadFile(out), ReadFile(c.table));
-    } else {
-      EXPECT_EQ(result.out, c.printed == "read" ? msg::ReadFailed(c.document) : c.printed);
-      EXPECT_EQ(ReadFile(out), kSentinel);
-      // Nor does it create an output that was not there.
-      EXPECT_EQ(RunConverter({c.document, dir / "new.bin"}).status, c.status);
-      EXPECT_FALSE(std::filesystem::exists(dir / "new.bin"));
-    }
+}
+
+class CliDocumentTest : public ::testing::TestWithParam<DocumentCase> {
+ protected:
+  ScratchDir dir;
+};
+
+TEST_P(CliDocumentTest, IsConvertedOrRefusedLeavingTheOutputAlone) {
+  const DocumentCase& c = GetParam();
+  const std::string out = dir / "out.bin";
+  WriteFile(out, kSentinel);
+  const auto result = RunConverter({c.document, out});
+  EXPECT_EQ(result.status, c.status);
+  EXPECT_EQ(result.err, "");
+  if (c.status == 0) {
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(ReadFile(out), ReadFile(c.table));
+  } else {
+    EXPECT_EQ(result.out, c.printed == "read" ? msg::ReadFailed(c.document) : c.printed);
+    EXPECT_EQ(ReadFile(out), kSentinel);
+    // Nor does it create an output that was not there.
+    EXPECT_EQ(RunConverter({c.document, dir / "new.bin"}).status, c.status);
+    EXPECT_FALSE(std::filesystem::exists(dir / "new.bin"));
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Documents, CliDocumentTest, ::testing::ValuesIn(DocumentCases()),
+                         NameRowByWhat());
 
 TEST_F(CliTest, ArgumentsBeyondTheSecondAreIgnored) {
   const std::string out = dir / "out.bin";
@@ -111,7 +126,6 @@ TEST_F(CliTest, TheInputMayBeReplacedByItsOwnTableFile) {
 // character CP932 lacks becomes "?".
 TEST_F(CliTest, JapaneseInputAndOutputPathsArePrintedAndOpenedByTheirBytes) {
   using morv::test::kSystem;
-  using morv::test::TSystem;
   const std::string in = dir / "入力.xml";
   WriteFile(in, ReadFile(kData + "/two_steps.xml"));
   std::vector<std::string> outputs;
@@ -137,92 +151,119 @@ TEST_F(CliTest, JapaneseInputAndOutputPathsArePrintedAndOpenedByTheirBytes) {
   }
 }
 
+// A text of a row (a path, or a message that names one), made from the
+// row's scratch directory when the row runs.
+using FromDir = std::function<std::string(const ScratchDir&)>;
+
+FromDir Named(const std::string& name) {
+  return [name](const ScratchDir& dir) { return dir / name; };
+}
+
+FromDir Fixed(const std::string& path) {
+  return [path](const ScratchDir&) { return path; };
+}
+
 struct WriteFailureCase {
   const char* what;
-  std::string input;
-  std::string output;
+  FromDir input;
+  FromDir output;
   std::optional<std::uint64_t> file_size;
-  std::string printed;                                     // before the final "write failed" line
-  std::optional<morv::test::TSystem> only = std::nullopt;  // the one system it means something on
+  FromDir printed;                             // before the final "write failed" line
+  std::optional<TSystem> only = std::nullopt;  // the one system it means something on
+
+  friend void PrintTo(const WriteFailureCase& c, std::ostream* os) { *os << c.what; }
 };
 
-TEST_F(CliTest, AFailedWriteReportsEachPieceAndLeavesWhatThePathHeld) {
+std::vector<WriteFailureCase> WriteFailureCases() {
+  const FromDir every_piece = Fixed(msg::kFrameFailed + msg::kTextureFailed + msg::kPaletteFailed);
+  return {
+      {"missing directory",
+       Named("big.xml"),
+       Named("no/such/dir.bin"),
+       {},
+       [](const ScratchDir& dir) { return msg::CannotCreate(dir / "no/such/dir.bin"); }},
+      {"directory",
+       Named("big.xml"),
+       [](const ScratchDir& dir) { return dir.path().string(); },
+       {},
+       [](const ScratchDir& dir) { return msg::CannotCreate(dir.path().string()); }},
+      // Devices that fail and file size limits are POSIX's.
+      {"full device", Named("big.xml"), Fixed("/dev/full"), {}, every_piece, TSystem::kPosix},
+      // The count is still in stdio's buffer when the limit strikes, so the
+      // failure shows from the frame table on.
+      {"limit in the count", Named("big.xml"), Named("out.bin"), 2, every_piece, TSystem::kPosix},
+      {"limit in the frame table", Named("big.xml"), Named("out.bin"), 50'000, every_piece,
+       TSystem::kPosix},
+      {"limit in the texture table", Named("big.xml"), Named("out.bin"), 100'000,
+       Fixed(msg::kTextureFailed + msg::kPaletteFailed), TSystem::kPosix},
+      {"limit in the palette table", Named("big.xml"), Named("out.bin"), 150'000,
+       Fixed(msg::kPaletteFailed), TSystem::kPosix},
+      // A small file fails only when it is closed: no piece to name.
+      {"small file under a limit", Fixed(kData + "/two_steps.xml"), Named("out.bin"), 2, Fixed(""),
+       TSystem::kPosix},
+      {"small file on a full device",
+       Fixed(kData + "/two_steps.xml"),
+       Fixed("/dev/full"),
+       {},
+       Fixed(""),
+       TSystem::kPosix},
+      // A document given as its own output.
+      {"the document as its own output", Named("same.xml"), Named("same.xml"), 50'000, every_piece,
+       TSystem::kPosix},
+      {"ulimit -f 100 and a 100,000-step table", Named("huge.xml"), Named("out.bin"), 102'400,
+       every_piece, TSystem::kPosix},
+      // Root may write any file on POSIX systems; a read-only file is
+      // read-only to everyone on Windows.
+      {"read-only file",
+       Named("big.xml"),
+       Named("read-only.bin"),
+       {},
+       [](const ScratchDir& dir) { return msg::CannotCreate(dir / "read-only.bin"); },
+       TSystem::kWindows},
+      // A path that names no file cannot be created, like any other.
+      {"empty path", Named("big.xml"), Fixed(""), {}, Fixed(msg::CannotCreate(""))},
+  };
+}
+
+class CliWriteFailureTest : public ::testing::TestWithParam<WriteFailureCase> {
+ protected:
+  ScratchDir dir;
+};
+
+TEST_P(CliWriteFailureTest, ReportsEachPieceAndLeavesWhatThePathHeld) {
+  const WriteFailureCase& c = GetParam();
+  if (c.only && *c.only != morv::test::kSystem) GTEST_SKIP() << "a row of the other system";
   // 40,000 steps: 4 + 80,000 + 40,000 + 40,000 bytes, more than stdio
   // buffers, so the writing fails inside the piece the limit falls in.
   const std::string big = dir / "big.xml";
   WriteStepsDocument(big, 40000);
   // 100,000 steps, 400,004 bytes, under `ulimit -f 100` (102,400 bytes).
-  const std::string huge = dir / "huge.xml";
-  WriteStepsDocument(huge, 100000);
+  WriteStepsDocument(dir / "huge.xml", 100000);
   const std::string out = dir / "out.bin";
-  const std::string same = dir / "same.xml";  // a document given as its own output
-  const std::string read_only = dir / "read-only.bin";
-  using morv::test::TSystem;
-  const WriteFailureCase cases[] = {
-      {"missing directory",
-       big,
-       dir / "no/such/dir.bin",
-       {},
-       msg::CannotCreate(dir / "no/such/dir.bin")},
-      {"directory", big, dir.path().string(), {}, msg::CannotCreate(dir.path().string())},
-      // Devices that fail and file size limits are POSIX's.
-      {"full device",
-       big,
-       "/dev/full",
-       {},
-       msg::kFrameFailed + msg::kTextureFailed + msg::kPaletteFailed,
-       TSystem::kPosix},
-      // The count is still in stdio's buffer when the limit strikes, so the
-      // failure shows from the frame table on.
-      {"limit in the count", big, out, 2,
-       msg::kFrameFailed + msg::kTextureFailed + msg::kPaletteFailed, TSystem::kPosix},
-      {"limit in the frame table", big, out, 50'000,
-       msg::kFrameFailed + msg::kTextureFailed + msg::kPaletteFailed, TSystem::kPosix},
-      {"limit in the texture table", big, out, 100'000, msg::kTextureFailed + msg::kPaletteFailed,
-       TSystem::kPosix},
-      {"limit in the palette table", big, out, 150'000, msg::kPaletteFailed, TSystem::kPosix},
-      // A small file fails only when it is closed: no piece to name.
-      {"small file under a limit", kData + "/two_steps.xml", out, 2, "", TSystem::kPosix},
-      {"small file on a full device",
-       kData + "/two_steps.xml",
-       "/dev/full",
-       {},
-       "",
-       TSystem::kPosix},
-      {"the document as its own output", same, same, 50'000,
-       msg::kFrameFailed + msg::kTextureFailed + msg::kPaletteFailed, TSystem::kPosix},
-      {"ulimit -f 100 and a 100,000-step table", huge, out, 102'400,
-       msg::kFrameFailed + msg::kTextureFailed + msg::kPaletteFailed, TSystem::kPosix},
-      // A path that names no file cannot be created, like any other.
-      {"empty path", big, "", {}, msg::CannotCreate("")},
-      // Root may write any file on POSIX systems; a read-only file is
-      // read-only to everyone on Windows.
-      {"read-only file", big, read_only, {}, msg::CannotCreate(read_only), TSystem::kWindows},
-  };
-  if (morv::test::kSystem == TSystem::kWindows) {
-    WriteFile(read_only, kSentinel);
-    std::filesystem::permissions(morv::test::FsPath(read_only), std::filesystem::perms::owner_read);
-  }
+  const std::string same = dir / "same.xml";
   const std::string document = ReadFile(big);
-  for (const WriteFailureCase& c : cases) {
-    if (c.only && *c.only != morv::test::kSystem) continue;
-    SCOPED_TRACE(c.what);
-    WriteFile(out, kSentinel);
-    WriteFile(same, document);
-    morv::test::ProcessLimits limits;
-    limits.file_size = c.file_size;
-    const auto result = RunConverter({c.input, c.output}, limits);
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.out, c.printed + msg::kWriteFailed);
-    // Nothing of the failed table is left, at the path or beside it.
-    EXPECT_EQ(ReadFile(out), kSentinel);
-    EXPECT_EQ(ReadFile(same), document);
-    EXPECT_EQ(result.signal, 0);
-    EXPECT_EQ(
-        Leftovers(dir.path(), {"big.xml", "huge.xml", "out.bin", "same.xml", "read-only.bin"}),
-        std::vector<std::string>{});
+  WriteFile(out, kSentinel);
+  WriteFile(same, document);
+  if (morv::test::kSystem == TSystem::kWindows) {
+    WriteFile(dir / "read-only.bin", kSentinel);
+    std::filesystem::permissions(morv::test::FsPath(dir / "read-only.bin"),
+                                 std::filesystem::perms::owner_read);
   }
+  morv::test::ProcessLimits limits;
+  limits.file_size = c.file_size;
+  const auto result = RunConverter({c.input(dir), c.output(dir)}, limits);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out, c.printed(dir) + msg::kWriteFailed);
+  // Nothing of the failed table is left, at the path or beside it.
+  EXPECT_EQ(ReadFile(out), kSentinel);
+  EXPECT_EQ(ReadFile(same), document);
+  EXPECT_EQ(result.signal, 0);
+  EXPECT_EQ(Leftovers(dir.path(), {"big.xml", "huge.xml", "out.bin", "same.xml", "read-only.bin"}),
+            std::vector<std::string>{});
 }
+
+INSTANTIATE_TEST_SUITE_P(Paths, CliWriteFailureTest, ::testing::ValuesIn(WriteFailureCases()),
+                         NameRowByWhat());
 
 TEST_F(CliTest, RunsWritingOneOutputLeaveOneWholeTable) {
   const std::string small = kData + "/two_steps.xml";

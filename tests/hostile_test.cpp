@@ -6,15 +6,25 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <optional>
+#include <ostream>
 #include <random>
+#include <stdexcept>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "TestSupport.h"
 
 namespace {
 
+using morv::test::Entity;
+using morv::test::kSentinel;
 using morv::test::ReadFile;
 using morv::test::Repeat;
 using morv::test::RunConverter;
@@ -23,7 +33,6 @@ using morv::test::TableFile;
 using morv::test::WriteFile;
 namespace msg = morv::test::msg;
 
-const std::string kSentinel = "an older table file that must stay as it is";
 constexpr long kMemoryBarKib = 64 * 1024;
 
 std::string Document(const std::string& doctype, const std::string& body,
@@ -36,10 +45,20 @@ const std::string kOneStep =
     "<d><frame_idx size='1'>7</frame_idx><image_idx size='1'>1</image_idx>"
     "<palette_idx size='1'>2</palette_idx></d>";
 
-struct HostileCase {
-  const char* what;
-  std::string document;  // written to a file; ignored when `path` is set
-  std::string path;
+// Where a row's document may point: the test's scratch directory, its pipes
+// (FIFOs on POSIX systems, named pipes on Windows) and a listener nobody must
+// reach.
+struct Places {
+  const ScratchDir& dir;
+  std::string fifo;     // a pipe nobody writes
+  std::string endless;  // a pipe fed white space without end
+  std::string url;      // of the listener
+};
+
+using Builder = std::function<std::string(const Places&)>;
+
+// How a run must end.
+struct Outcome {
   std::string printed;  // "read" for the read-failure line of the input path
   int status;
   std::string table;   // for documents that convert
@@ -47,323 +66,566 @@ struct HostileCase {
   // The memory bar grows by three times the input: for documents that fill
   // the document model.
   bool bar_grows_with_input = false;
+};
+
+// The read fails, for `reason`.
+Outcome ReadFails(std::string reason, bool bar_grows_with_input = false) {
+  return {"read", 1, "", std::move(reason), bar_grows_with_input};
+}
+
+// The document converts to `table`.
+Outcome Converts(std::string table, bool bar_grows_with_input = false) {
+  return {"", 0, std::move(table), "", bar_grows_with_input};
+}
+
+// The document reads but does not convert.
+Outcome ConvertFails() { return {msg::kConvertFailed, 1, "", ""}; }
+
+struct HostileCase {
+  const char* what;
+  Builder document;  // written to a file; unset when `path` is set
+  Builder path;
+  Outcome outcome;
   std::optional<morv::test::TSystem> only = std::nullopt;  // the one system it means something on
+
+  friend void PrintTo(const HostileCase& c, std::ostream* os) { *os << c.what; }
 };
 
-class HostileTest : public ::testing::Test {
- protected:
-  ScratchDir dir;
-};
+using morv::test::TSystem;
 
-// FIFOs, symbolic links and devices are POSIX's rows; network shares,
-// device namespaces and DOS device names Windows's.
-TEST_F(HostileTest, EveryDocumentIsDecidedCleanlyWithinTheMemoryBar) {
-  using morv::test::kSystem;
-  using morv::test::TSystem;
-  const morv::test::LoopbackListener listener;
-  const morv::test::NamedPipe silent(dir / "fifo");
-  const std::string fifo = silent.Path();
-  const morv::test::NamedPipe feeder(dir / "endless", "<r><body>" + kOneStep + "</body></r>");
-  const std::string endless = feeder.Path();
-  if (kSystem == TSystem::kPosix) std::filesystem::create_symlink(fifo, dir / "link");
-  // Each external DTD that Windows refuses by its name alone.
-  const auto dtd = [](const std::string& id) {
+// The trace's reason for an external resource refused by its name.
+const std::string kRefused = "resource: refused";
+
+// A document whose external DTD is `id`.
+Builder RefusedDtd(std::string id) {
+  return [id = std::move(id)](const Places&) {
     return "<!DOCTYPE r SYSTEM '" + id + "'>" + Document("", kOneStep);
   };
-  const std::string refused = "resource: refused";
+}
 
-  const std::string bomb = morv::test::EntityBombDoctype();
-  const auto entity = [](const std::string& text) {
-    return "<!DOCTYPE r [<!ENTITY e '" + text + "'>]>";
+// A document in a DOCTYPE declaring the entity e as `text`.
+Builder WithEntity(std::string text, std::string body, std::string head = "") {
+  return [=](const Places&) {
+    const std::string doctype = "<!DOCTYPE r [" + Entity("e", text) + "]>";
+    return head.empty() ? Document(doctype, body) : Document(doctype, body, head);
   };
-  const std::string blown_up = Repeat("&e;", 5000);
-  std::string chain = "<!ENTITY e0 'x'>";
-  for (int i = 1; i < 49'990; ++i) {
-    const std::string previous = std::to_string(i - 1);
-    chain += std::string("<!ENTITY e").append(std::to_string(i)) + " '&e" + previous + ";'>";
-  }
-  std::string bindings;
-  for (int i = 0; i < 100'000; ++i) bindings += " xmlns:p" + std::to_string(i) + "='u'";
-  std::string kanji_120;
-  for (int i = 0; i < 120; ++i) kanji_120 += "\xE3\x81\x82";  // あ in UTF-8
-  std::string declared_attributes;
-  std::size_t declared_16 = 0;
-  std::size_t declared_256 = 0;
-  std::string declared_lists;
-  for (int i = 0; i < 50'000; ++i) {
-    declared_attributes += " a" + std::to_string(i) + " CDATA #IMPLIED";
-    if (i == 15) declared_16 = declared_attributes.size();
-    if (i == 255) declared_256 = declared_attributes.size();
-    declared_lists += "<!ATTLIST frame_idx v" + std::to_string(i) + " (a|b) #IMPLIED>";
-  }
-  std::string growing_sizes;
-  for (int i = 1; i <= 10'000; ++i) {
-    growing_sizes += "<frame_idx size='" + std::to_string(2'000'000 + i) + "'/>";
-  }
-  const std::string markup(24 << 20, 'm');  // twice that in the parser's UTF-16
+}
 
-  std::mt19937 random(20261207);
-  std::string noise(10 << 20, '\0');
-  for (char& c : noise) c = static_cast<char>(random());
+// A document that points nowhere in the row's places, built when the row
+// runs.
+Builder Fixed(std::function<std::string()> make) {
+  return [make = std::move(make)](const Places&) { return make(); };
+}
 
-  // A file of 1 MiB under 4,096 spellings of its path, and eight distinct
-  // files of 1 MiB. Its second name is a symbolic link on POSIX systems, a
-  // hard link on Windows.
+// " a0 CDATA #IMPLIED a1 CDATA #IMPLIED ...", `count` declarations.
+std::string DeclaredAttributes(int count) {
+  std::string declarations;
+  for (int i = 0; i < count; ++i) declarations += " a" + std::to_string(i) + " CDATA #IMPLIED";
+  return declarations;
+}
+
+// 120 kanji (あ) in UTF-8.
+std::string Kanji120() { return Repeat("\xE3\x81\x82", 120); }
+
+// 24 MiB of markup, twice that in the parser's UTF-16.
+std::string Markup() { return std::string(24 << 20, 'm'); }
+
+// A 1 MiB file under 4,096 spellings of its path, each an external entity,
+// and the references to them.
+std::string SpelledEntitiesDocument(const ScratchDir& dir) {
   WriteFile(dir / "e.ent", std::string(1 << 20, 'e'));
-  if (kSystem == TSystem::kPosix) {
+  // Its second name: a symbolic link on POSIX systems, a hard link on Windows.
+  if (morv::test::kSystem == morv::test::TSystem::kPosix) {
     std::filesystem::create_symlink(dir / "e.ent", dir / "link.ent");
   } else {
     std::filesystem::create_hard_link(dir / "e.ent", dir / "link.ent");
   }
-  std::string spelled_entities;
-  std::string spelled_references;
+  std::string entities;
+  std::string references;
   for (int i = 0; i < 4096; ++i) {
     std::string spelling = i % 3 == 0   ? "." + std::string(i / 64 + 1, '/')
                            : i % 3 == 1 ? dir.path().string() + std::string(i / 64 + 1, '/')
                                         : "file://" + dir.path().string() + "/";
     for (int j = 0; j < i % 64; ++j) spelling += "./";
     spelling += i % 2 == 0 ? "e.ent" : "link.ent";
-    spelled_entities += "<!ENTITY e" + std::to_string(i) + " SYSTEM '" + spelling + "'>";
-    spelled_references += "&e" + std::to_string(i) + ";";
+    entities += "<!ENTITY e" + std::to_string(i) + " SYSTEM '" + spelling + "'>";
+    references += "&e" + std::to_string(i) + ";";
   }
-  std::string distinct_entities;
-  std::string distinct_references;
+  return Document("<!DOCTYPE r [" + entities + "]>", "<x>" + references + "</x>" + kOneStep);
+}
+
+// Eight distinct files of 1 MiB, each an external entity referenced once.
+std::string DistinctEntitiesDocument(const ScratchDir& dir) {
+  std::string entities;
+  std::string references;
   for (int i = 0; i < 8; ++i) {
     const std::string name = "distinct" + std::to_string(i) + ".ent";
     WriteFile(dir / name, std::string(1 << 20, static_cast<char>('a' + i)));
-    distinct_entities += "<!ENTITY d" + std::to_string(i) + " SYSTEM '" + name + "'>";
-    distinct_references += "&d" + std::to_string(i) + ";";
+    entities += "<!ENTITY d" + std::to_string(i) + " SYSTEM '" + name + "'>";
+    references += "&d" + std::to_string(i) + ";";
   }
+  return Document("<!DOCTYPE r [" + entities + "]>", "<x>" + references + "</x>" + kOneStep);
+}
 
+std::vector<HostileCase> HostileCases() {
   const std::string one_step_table = TableFile({7}, {1}, {2});
   const std::string expansion = "limit (entity expansion)";
-  const HostileCase cases[] = {
-      {"entity bomb", Document(bomb, "<x>&e10;</x>" + kOneStep), "", "read", 1, "",
-       "limit (entity references)"},
+  const std::string blown_up = Repeat("&e;", 5000);
+  return {
+      {"entity bomb",
+       Fixed([] { return Document(morv::test::EntityBombDoctype(), "<x>&e10;</x>" + kOneStep); }),
+       {},
+       ReadFails("limit (entity references)")},
       {"100 kB entity x 5,000 in unread text",
-       Document(entity(std::string(100'000, 'a')), "<x>" + blown_up + "</x>" + kOneStep), "",
-       "read", 1, "", expansion},
+       WithEntity(std::string(100'000, 'a'), "<x>" + blown_up + "</x>" + kOneStep),
+       {},
+       ReadFails(expansion)},
       {"100 kB entity x 10,000 in the title",
-       Document(entity(std::string(100'000, 'a')), kOneStep,
-                "<head><title>" + Repeat("&e;", 10'000) + "</title></head>"),
-       "", "read", 1, "", expansion},
+       WithEntity(std::string(100'000, 'a'), kOneStep,
+                  "<head><title>" + Repeat("&e;", 10'000) + "</title></head>"),
+       {},
+       ReadFails(expansion)},
       {"5,000 image names x 5,000",
-       Document(entity(Repeat("<image_name/>", 5000)),
-                "<tex_pattern_list_data>" + blown_up + "</tex_pattern_list_data>" + kOneStep),
-       "", "read", 1, "", expansion},
+       WithEntity(Repeat("<image_name/>", 5000),
+                  "<tex_pattern_list_data>" + blown_up + "</tex_pattern_list_data>" + kOneStep),
+       {},
+       ReadFails(expansion)},
       {"50,000 values x 5,000 under the largest size",
-       Document(entity(Repeat("1 ", 50'000)),
-                "<d><frame_idx size='2147483647'>" + blown_up + "</frame_idx></d>"),
-       "", "read", 1, "", expansion},
+       WithEntity(Repeat("1 ", 50'000),
+                  "<d><frame_idx size='2147483647'>" + blown_up + "</frame_idx></d>"),
+       {},
+       ReadFails(expansion)},
       {"50,000 values x 5,000 under a size of 3",
-       Document(entity(Repeat("1 ", 50'000)),
-                "<d><frame_idx size='3'>" + blown_up + "</frame_idx></d>"),
-       "", "read", 1, "", "count"},
+       WithEntity(Repeat("1 ", 50'000), "<d><frame_idx size='3'>" + blown_up + "</frame_idx></d>"),
+       {},
+       ReadFails("count")},
       {"a DTD default built from 40,000 references, on 200 elements",
-       Document("<!DOCTYPE r [<!ENTITY e '" + std::string(1000, 'x') + "'><!ATTLIST a v CDATA '" +
-                    Repeat("&e;", 40'000) + "'>]>",
-                Repeat("<a/>", 200) + kOneStep),
-       "", "read", 1, "", expansion},
+       Fixed([] {
+         return Document("<!DOCTYPE r [<!ENTITY e '" + std::string(1000, 'x') +
+                             "'><!ATTLIST a v CDATA '" + Repeat("&e;", 40'000) + "'>]>",
+                         Repeat("<a/>", 200) + kOneStep);
+       }),
+       {},
+       ReadFails(expansion)},
       {"the same default as the name of 200 images",
-       Document("<!DOCTYPE r [<!ENTITY e '" + std::string(1000, 'x') +
-                    "'><!ATTLIST image_name name CDATA '" + Repeat("&e;", 40'000) + "'>]>",
-                "<tex_pattern_list_data>" + Repeat("<image_name/>", 200) +
-                    "</tex_pattern_list_data>" + kOneStep),
-       "", "read", 1, "", expansion},
+       Fixed([] {
+         return Document("<!DOCTYPE r [<!ENTITY e '" + std::string(1000, 'x') +
+                             "'><!ATTLIST image_name name CDATA '" + Repeat("&e;", 40'000) + "'>]>",
+                         "<tex_pattern_list_data>" + Repeat("<image_name/>", 200) +
+                             "</tex_pattern_list_data>" + kOneStep);
+       }),
+       {},
+       ReadFails(expansion)},
       {"a namespace declaration of 1 Mi characters defaulted on 2,000 elements",
-       Document("<!DOCTYPE r [<!ENTITY b '" + std::string(1 << 20, 'u') +
-                    "'><!ATTLIST x xmlns:p CDATA '&b;'>]>",
-                Repeat("<x/>", 2000) + kOneStep),
-       "", "read", 1, "", expansion},
+       Fixed([] {
+         return Document("<!DOCTYPE r [<!ENTITY b '" + std::string(1 << 20, 'u') +
+                             "'><!ATTLIST x xmlns:p CDATA '&b;'>]>",
+                         Repeat("<x/>", 2000) + kOneStep);
+       }),
+       {},
+       ReadFails(expansion)},
       {"two namespace declarations defaulted on 20,000 image names",
-       Document("<!DOCTYPE r [<!ENTITY b '" + std::string(1 << 20, 'u') +
-                    "'><!ATTLIST image_name xmlns CDATA '&b;' xmlns:q CDATA '&b;'>]>",
-                "<tex_pattern_list_data>" + Repeat("<image_name/>", 20'000) +
-                    "</tex_pattern_list_data>" + kOneStep),
-       "", "read", 1, "", expansion},
+       Fixed([] {
+         return Document("<!DOCTYPE r [<!ENTITY b '" + std::string(1 << 20, 'u') +
+                             "'><!ATTLIST image_name xmlns CDATA '&b;' xmlns:q CDATA '&b;'>]>",
+                         "<tex_pattern_list_data>" + Repeat("<image_name/>", 20'000) +
+                             "</tex_pattern_list_data>" + kOneStep);
+       }),
+       {},
+       ReadFails(expansion)},
       {"50,000 attributes declared for one element type, then 10,000 of it",
-       Document("<!DOCTYPE r [<!ATTLIST x" + declared_attributes + ">]>",
-                Repeat("<x/>", 10'000) + kOneStep),
-       "", "read", 1, "", "limit (declared attributes)"},
+       Fixed([] {
+         return Document("<!DOCTYPE r [<!ATTLIST x" + DeclaredAttributes(50'000) + ">]>",
+                         Repeat("<x/>", 10'000) + kOneStep);
+       }),
+       {},
+       ReadFails("limit (declared attributes)")},
       {"50,000 attributes declared for frame_idx, one per list",
-       Document("<!DOCTYPE r [" + declared_lists + "]>", kOneStep), "", "read", 1, "",
-       "limit (declared attributes)"},
+       Fixed([] {
+         std::string lists;
+         for (int i = 0; i < 50'000; ++i) {
+           lists += "<!ATTLIST frame_idx v" + std::to_string(i) + " (a|b) #IMPLIED>";
+         }
+         return Document("<!DOCTYPE r [" + lists + "]>", kOneStep);
+       }),
+       {},
+       ReadFails("limit (declared attributes)")},
       {"256 attributes declared for one element type, then 250,000 of it",
-       Document("<!DOCTYPE r [<!ATTLIST x" + declared_attributes.substr(0, declared_256) + ">]>",
-                Repeat("<x/>", 250'000) + kOneStep),
-       "", "read", 1, "", expansion},
+       Fixed([] {
+         return Document("<!DOCTYPE r [<!ATTLIST x" + DeclaredAttributes(256) + ">]>",
+                         Repeat("<x/>", 250'000) + kOneStep);
+       }),
+       {},
+       ReadFails(expansion)},
       {"16 attributes declared for one element type, then 250,000 of it",
-       Document("<!DOCTYPE r [<!ATTLIST x" + declared_attributes.substr(0, declared_16) + ">]>",
-                Repeat("<x/>", 250'000) + kOneStep),
-       "", "", 0, one_step_table, ""},
+       Fixed([] {
+         return Document("<!DOCTYPE r [<!ATTLIST x" + DeclaredAttributes(16) + ">]>",
+                         Repeat("<x/>", 250'000) + kOneStep);
+       }),
+       {},
+       Converts(one_step_table)},
       {"one 1 MiB external entity under 4,096 spellings of its path",
-       Document("<!DOCTYPE r [" + spelled_entities + "]>",
-                "<x>" + spelled_references + "</x>" + kOneStep),
-       "", "read", 1, "", expansion},
+       [](const Places& at) { return SpelledEntitiesDocument(at.dir); },
+       {},
+       ReadFails(expansion)},
       {"eight distinct 1 MiB external entities, each read once",
-       Document("<!DOCTYPE r [" + distinct_entities + "]>",
-                "<x>" + distinct_references + "</x>" + kOneStep),
-       "", "", 0, one_step_table, ""},
+       [](const Places& at) { return DistinctEntitiesDocument(at.dir); },
+       {},
+       Converts(one_step_table)},
       {"a default name of 120 kanji on 400,000 image names",
-       Document("<!DOCTYPE r [<!ATTLIST image_name name CDATA '" + kanji_120 + "'>]>",
-                "<tex_pattern_list_data>" + Repeat("<image_name/>", 400'000) +
-                    "</tex_pattern_list_data>" + kOneStep),
-       "", "read", 1, "", "limit (kept data)", true},
+       Fixed([] {
+         return Document("<!DOCTYPE r [<!ATTLIST image_name name CDATA '" + Kanji120() + "'>]>",
+                         "<tex_pattern_list_data>" + Repeat("<image_name/>", 400'000) +
+                             "</tex_pattern_list_data>" + kOneStep);
+       }),
+       {},
+       ReadFails("limit (kept data)", true)},
       {"default indices and names on 400,000 palette names",
-       Document("<!DOCTYPE r [<!ATTLIST palette_name index CDATA '12345' name CDATA '" + kanji_120 +
-                    "'>]>",
-                "<tex_pattern_list_data>" + Repeat("<palette_name/>", 400'000) +
-                    "</tex_pattern_list_data>" + kOneStep),
-       "", "read", 1, "", "limit (kept data)", true},
+       Fixed([] {
+         return Document("<!DOCTYPE r [<!ATTLIST palette_name index CDATA '12345' name CDATA '" +
+                             Kanji120() + "'>]>",
+                         "<tex_pattern_list_data>" + Repeat("<palette_name/>", 400'000) +
+                             "</tex_pattern_list_data>" + kOneStep);
+       }),
+       {},
+       ReadFails("limit (kept data)", true)},
       {"a default material name on 300,000 pattern records",
-       Document("<!DOCTYPE r [<!ATTLIST tex_pattern_anm material_name CDATA '" + kanji_120 +
-                    "' data_size CDATA '1'>]>",
-                "<tex_pattern_anm_array>" + Repeat("<tex_pattern_anm/>", 300'000) +
-                    "</tex_pattern_anm_array>" + kOneStep),
-       "", "read", 1, "", "limit (kept data)", true},
+       Fixed([] {
+         return Document("<!DOCTYPE r [<!ATTLIST tex_pattern_anm material_name CDATA '" +
+                             Kanji120() + "' data_size CDATA '1'>]>",
+                         "<tex_pattern_anm_array>" + Repeat("<tex_pattern_anm/>", 300'000) +
+                             "</tex_pattern_anm_array>" + kOneStep);
+       }),
+       {},
+       ReadFails("limit (kept data)", true)},
       {"defaults of every create attribute on 400,000 create elements",
-       Document("<!DOCTYPE r [<!ATTLIST create user CDATA '" + kanji_120 + "' host CDATA '" +
-                    kanji_120 + "' date CDATA '" + kanji_120 + "' source CDATA '" + kanji_120 +
-                    "'>]>",
-                kOneStep, "<head>" + Repeat("<create/>", 400'000) + "</head>"),
-       "", "read", 1, "", expansion, true},
+       Fixed([] {
+         const std::string kanji_120 = Kanji120();
+         return Document("<!DOCTYPE r [<!ATTLIST create user CDATA '" + kanji_120 +
+                             "' host CDATA '" + kanji_120 + "' date CDATA '" + kanji_120 +
+                             "' source CDATA '" + kanji_120 + "'>]>",
+                         kOneStep, "<head>" + Repeat("<create/>", 400'000) + "</head>");
+       }),
+       {},
+       ReadFails(expansion, true)},
       {"list values from a 4 MB entity, ten times, under the largest size",
-       Document("<!DOCTYPE r [<!ENTITY v '" + Repeat("1 ", 2'000'000) + "'>]>",
-                "<d><frame_idx size='2147483647'>" + Repeat("&v;", 10) + "</frame_idx></d>"),
-       "", "read", 1, "", "limit (kept data)", true},
+       Fixed([] {
+         return Document(
+             "<!DOCTYPE r [<!ENTITY v '" + Repeat("1 ", 2'000'000) + "'>]>",
+             "<d><frame_idx size='2147483647'>" + Repeat("&v;", 10) + "</frame_idx></d>");
+       }),
+       {},
+       ReadFails("limit (kept data)", true)},
       {"2,000,000 plain image names",
-       Document("", "<tex_pattern_list_data>" + Repeat("<image_name/>", 2'000'000) +
-                        "</tex_pattern_list_data>" + kOneStep),
-       "", "", 0, one_step_table, "", true},
+       Fixed([] {
+         return Document("", "<tex_pattern_list_data>" + Repeat("<image_name/>", 2'000'000) +
+                                 "</tex_pattern_list_data>" + kOneStep);
+       }),
+       {},
+       Converts(one_step_table, true)},
       {"5,000 image names x 400 from an entity, beside 3 MB of comment",
-       Document(
-           entity(Repeat("<image_name/>", 5000)) + "<!--" + std::string(3'000'000, 'c') + "-->",
-           "<tex_pattern_list_data>" + Repeat("&e;", 400) + "</tex_pattern_list_data>" + kOneStep),
-       "", "read", 1, "", "limit (kept data)", true},
+       Fixed([] {
+         return Document("<!DOCTYPE r [" + Entity("e", Repeat("<image_name/>", 5000)) + "]><!--" +
+                             std::string(3'000'000, 'c') + "-->",
+                         "<tex_pattern_list_data>" + Repeat("&e;", 400) +
+                             "</tex_pattern_list_data>" + kOneStep);
+       }),
+       {},
+       ReadFails("limit (kept data)", true)},
       {"a parameter entity of white space x 100,000",
-       Document("<!DOCTYPE r [<!ENTITY % ws '" + std::string(1'000'000, ' ') + "'>" +
-                    Repeat("%ws;", 100'000) + "]>",
-                kOneStep),
-       "", "read", 1, "", expansion},
+       Fixed([] {
+         return Document("<!DOCTYPE r [<!ENTITY % ws '" + std::string(1'000'000, ' ') + "'>" +
+                             Repeat("%ws;", 100'000) + "]>",
+                         kOneStep);
+       }),
+       {},
+       ReadFails(expansion)},
       {"a chain of 49,990 entities",
-       Document("<!DOCTYPE r [" + chain + "]>", "<x>&e49989;</x>" + kOneStep), "", "read", 1, "",
-       "limit (entity nesting)"},
+       Fixed([] {
+         return Document("<!DOCTYPE r [" + morv::test::EntityChain(49'990) + "]>",
+                         "<x>&e49990;</x>" + kOneStep);
+       }),
+       {},
+       ReadFails("limit (entity nesting)")},
       {"an empty entity x 1,000,000",
-       Document(entity(""), "<x>" + Repeat("&e;", 1'000'000) + "</x>" + kOneStep), "", "read", 1,
-       "", "limit (entity references)"},
+       WithEntity("", "<x>" + Repeat("&e;", 1'000'000) + "</x>" + kOneStep),
+       {},
+       ReadFails("limit (entity references)")},
       {"9,997 open elements, then 100,000 empty ones",
-       Document("", Repeat("<a>", 9997) + Repeat("<b/>", 100'000) + Repeat("</a>", 9997)), "",
-       "read", 1, "", "limit (depth)"},
+       Fixed([] {
+         return Document("", Repeat("<a>", 9997) + Repeat("<b/>", 100'000) + Repeat("</a>", 9997));
+       }),
+       {},
+       ReadFails("limit (depth)")},
       {"250 open elements, then 500,000 empty ones",
-       Document("", Repeat("<a>", 250) + Repeat("<b/>", 500'000) + Repeat("</a>", 250) + kOneStep),
-       "", "", 0, one_step_table, ""},
+       Fixed([] {
+         return Document(
+             "", Repeat("<a>", 250) + Repeat("<b/>", 500'000) + Repeat("</a>", 250) + kOneStep);
+       }),
+       {},
+       Converts(one_step_table)},
       {"100,000 namespace bindings on the root, then 100,000 elements",
-       "<r" + bindings + "><body>" + Repeat("<a/>", 100'000) + kOneStep + "</body></r>", "", "read",
-       1, "", "memory"},
+       Fixed([] {
+         std::string bindings;
+         for (int i = 0; i < 100'000; ++i) bindings += " xmlns:p" + std::to_string(i) + "='u'";
+         return "<r" + bindings + "><body>" + Repeat("<a/>", 100'000) + kOneStep + "</body></r>";
+       }),
+       {},
+       ReadFails("memory")},
       {"2,000,000 values, then 10,000 empty lists each with a larger size",
-       Document("", "<d><frame_idx size='2000000'>" + Repeat("1 ", 2'000'000) + "</frame_idx>" +
-                        growing_sizes + "</d>"),
-       "", msg::kConvertFailed, 1, "", ""},
-      {"24 MiB of one comment", Document("", kOneStep) + "<!--" + markup + "-->", "", "read", 1, "",
-       "memory"},
-      {"24 MiB of one processing instruction", Document("", kOneStep) + "<?pi " + markup + "?>", "",
-       "read", 1, "", "memory"},
-      {"24 MiB of one CDATA section", Document("", kOneStep + "<x><![CDATA[" + markup + "]]></x>"),
-       "", "read", 1, "", "memory"},
-      {"24 MiB of one attribute value", Document("", kOneStep + "<x a='" + markup + "'/>"), "",
-       "read", 1, "", "memory"},
+       Fixed([] {
+         std::string growing_sizes;
+         for (int i = 1; i <= 10'000; ++i) {
+           growing_sizes += "<frame_idx size='" + std::to_string(2'000'000 + i) + "'/>";
+         }
+         return Document("", "<d><frame_idx size='2000000'>" + Repeat("1 ", 2'000'000) +
+                                 "</frame_idx>" + growing_sizes + "</d>");
+       }),
+       {},
+       ConvertFails()},
+      {"24 MiB of one comment",
+       Fixed([] { return Document("", kOneStep) + "<!--" + Markup() + "-->"; }),
+       {},
+       ReadFails("memory")},
+      {"24 MiB of one processing instruction",
+       Fixed([] { return Document("", kOneStep) + "<?pi " + Markup() + "?>"; }),
+       {},
+       ReadFails("memory")},
+      {"24 MiB of one CDATA section",
+       Fixed([] { return Document("", kOneStep + "<x><![CDATA[" + Markup() + "]]></x>"); }),
+       {},
+       ReadFails("memory")},
+      {"24 MiB of one attribute value",
+       Fixed([] { return Document("", kOneStep + "<x a='" + Markup() + "'/>"); }),
+       {},
+       ReadFails("memory")},
       {"24 MiB of text in the title",
-       Document("", kOneStep, "<head><title>" + markup + "</title></head>"), "", "read", 1, "",
-       "limit (text run)"},
-      {"24 MiB of trailing white space", Document("", kOneStep) + std::string(24 << 20, ' '), "",
-       "read", 1, "", "memory"},
-      {"endless white space from a pipe", "", endless, "read", 1, "", "memory"},
-      {"a pipe as external DTD", "<!DOCTYPE r SYSTEM '" + fifo + "'>" + Document("", kOneStep), "",
-       "read", 1, "", "resource"},
-      {"a pipe as general entity",
-       Document("<!DOCTYPE r [<!ENTITY x SYSTEM '" + fifo + "'>]>", "<x>&x;</x>" + kOneStep), "",
-       "read", 1, "", "resource"},
-      {"a pipe as parameter entity",
-       Document("<!DOCTYPE r [<!ENTITY % x SYSTEM '" + fifo + "'> %x;]>", kOneStep), "", "read", 1,
-       "", "resource"},
+       Fixed([] { return Document("", kOneStep, "<head><title>" + Markup() + "</title></head>"); }),
+       {},
+       ReadFails("limit (text run)")},
+      {"24 MiB of trailing white space",
+       Fixed([] { return Document("", kOneStep) + std::string(24 << 20, ' '); }),
+       {},
+       ReadFails("memory")},
+      {"endless white space from a pipe",
+       {},
+       [](const Places& at) { return at.endless; },
+       ReadFails("memory")},
+      {"a FIFO as external DTD",
+       [](const Places& at) {
+         return "<!DOCTYPE r SYSTEM '" + at.fifo + "'>" + Document("", kOneStep);
+       },
+       {},
+       ReadFails("resource")},
+      {"a FIFO as general entity",
+       [](const Places& at) {
+         return Document("<!DOCTYPE r [<!ENTITY x SYSTEM '" + at.fifo + "'>]>",
+                         "<x>&x;</x>" + kOneStep);
+       },
+       {},
+       ReadFails("resource")},
+      {"a FIFO as parameter entity",
+       [](const Places& at) {
+         return Document("<!DOCTYPE r [<!ENTITY % x SYSTEM '" + at.fifo + "'> %x;]>", kOneStep);
+       },
+       {},
+       ReadFails("resource")},
       {"a FIFO through a symbolic link",
-       Document("<!DOCTYPE r [<!ENTITY x SYSTEM '" + dir / "link" + "'>]>",
-                "<x>&x;</x>" + kOneStep),
-       "", "read", 1, "", "resource", false, TSystem::kPosix},
-      {"a share as external DTD", dtd("\\\\host\\share\\r.dtd"), "", "read", 1, "", refused, false,
+       [](const Places& at) {
+         return Document("<!DOCTYPE r [<!ENTITY x SYSTEM '" + at.dir / "link" + "'>]>",
+                         "<x>&x;</x>" + kOneStep);
+       },
+       {},
+       ReadFails("resource"),
+       TSystem::kPosix},
+      // What Windows refuses by its name alone, before anything is opened.
+      {"a share as external DTD",
+       RefusedDtd("\\\\host\\share\\r.dtd"),
+       {},
+       ReadFails(kRefused),
        TSystem::kWindows},
-      {"a share with forward slashes", dtd("//host/share/r.dtd"), "", "read", 1, "", refused, false,
+      {"a share with forward slashes",
+       RefusedDtd("//host/share/r.dtd"),
+       {},
+       ReadFails(kRefused),
        TSystem::kWindows},
-      {"a share in the long form", dtd("\\\\?\\UNC\\host\\share\\r.dtd"), "", "read", 1, "",
-       refused, false, TSystem::kWindows},
-      {"a share as a file URL", dtd("file://host/share/r.dtd"), "", "read", 1, "", refused, false,
+      {"a share in the long form",
+       RefusedDtd("\\\\?\\UNC\\host\\share\\r.dtd"),
+       {},
+       ReadFails(kRefused),
        TSystem::kWindows},
-      {"the device namespace", dtd("\\\\.\\C:\\r.dtd"), "", "read", 1, "", refused, false,
+      {"a share as a file URL",
+       RefusedDtd("file://host/share/r.dtd"),
+       {},
+       ReadFails(kRefused),
        TSystem::kWindows},
-      {"a device after the long prefix", dtd("\\\\?\\GLOBALROOT\\Device\\Null"), "", "read", 1, "",
-       refused, false, TSystem::kWindows},
-      {"NUL", dtd("NUL"), "", "read", 1, "", refused, false, TSystem::kWindows},
-      {"con in a folder", dtd("sub\\con"), "", "read", 1, "", refused, false, TSystem::kWindows},
-      {"COM1 with an extension", dtd("C:\\dir\\Com1.dtd"), "", "read", 1, "", refused, false,
+      {"the device namespace",
+       RefusedDtd("\\\\.\\C:\\r.dtd"),
+       {},
+       ReadFails(kRefused),
        TSystem::kWindows},
-      {"LPT9 with trailing dots and spaces", dtd("lpt9 .dtd. ."), "", "read", 1, "", refused, false,
+      {"a device after the long prefix",
+       RefusedDtd("\\\\?\\GLOBALROOT\\Device\\Null"),
+       {},
+       ReadFails(kRefused),
        TSystem::kWindows},
-      {"AUX as a file URL", dtd("file:///C:/dir/aux.txt"), "", "read", 1, "", refused, false,
+      {"NUL", RefusedDtd("NUL"), {}, ReadFails(kRefused), TSystem::kWindows},
+      {"con in a folder", RefusedDtd("sub\\con"), {}, ReadFails(kRefused), TSystem::kWindows},
+      {"COM1 with an extension",
+       RefusedDtd("C:\\dir\\Com1.dtd"),
+       {},
+       ReadFails(kRefused),
        TSystem::kWindows},
-      {"the console input", dtd("CONIN$"), "", "read", 1, "", refused, false, TSystem::kWindows},
-      {"network DTD", "<!DOCTYPE r SYSTEM '" + listener.Url() + "/r.dtd'>" + Document("", kOneStep),
-       "", "read", 1, "", "resource"},
+      {"LPT9 with trailing dots and spaces",
+       RefusedDtd("lpt9 .dtd. ."),
+       {},
+       ReadFails(kRefused),
+       TSystem::kWindows},
+      {"AUX as a file URL",
+       RefusedDtd("file:///C:/dir/aux.txt"),
+       {},
+       ReadFails(kRefused),
+       TSystem::kWindows},
+      {"the console input", RefusedDtd("CONIN$"), {}, ReadFails(kRefused), TSystem::kWindows},
+      {"network DTD",
+       [](const Places& at) {
+         return "<!DOCTYPE r SYSTEM '" + at.url + "/r.dtd'>" + Document("", kOneStep);
+       },
+       {},
+       ReadFails("resource")},
       {"network entity",
-       Document("<!DOCTYPE r [<!ENTITY x SYSTEM '" + listener.Url() + "/x'>]>",
-                "<x>&x;</x>" + kOneStep),
-       "", "read", 1, "", "resource"},
+       [](const Places& at) {
+         return Document("<!DOCTYPE r [<!ENTITY x SYSTEM '" + at.url + "/x'>]>",
+                         "<x>&x;</x>" + kOneStep);
+       },
+       {},
+       ReadFails("resource")},
       {"network parameter entity",
-       Document("<!DOCTYPE r [<!ENTITY % x SYSTEM '" + listener.Url() + "/x'> %x;]>", kOneStep), "",
-       "read", 1, "", "resource"},
+       [](const Places& at) {
+         return Document("<!DOCTYPE r [<!ENTITY % x SYSTEM '" + at.url + "/x'> %x;]>", kOneStep);
+       },
+       {},
+       ReadFails("resource")},
       {"network schema hints",
-       "<r xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance' "
-       "xsi:noNamespaceSchemaLocation='" +
-           listener.Url() + "/r.xsd' xsi:schemaLocation='urn:x " + listener.Url() +
-           "/x.xsd'><body>" + kOneStep + "</body></r>",
-       "", "", 0, one_step_table, ""},
-      {"endless input", "", "/dev/zero", "read", 1, "", "parse", false, TSystem::kPosix},
+       [](const Places& at) {
+         return "<r xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance' "
+                "xsi:noNamespaceSchemaLocation='" +
+                at.url + "/r.xsd' xsi:schemaLocation='urn:x " + at.url + "/x.xsd'><body>" +
+                kOneStep + "</body></r>";
+       },
+       {},
+       Converts(one_step_table)},
+      {"endless input",
+       {},
+       [](const Places&) { return std::string("/dev/zero"); },
+       ReadFails("parse"),
+       TSystem::kPosix},
       {"a ten-million-digit number",
-       Document("", "<d><frame_idx size='1'>" + std::string(10 << 20, '9') +
-                        "</frame_idx><image_idx size='1'>1</image_idx>"
-                        "<palette_idx size='1'>2</palette_idx></d>"),
-       "", "", 0, TableFile({0xFFFF}, {1}, {2}), ""},
-      {"a huge size without values", Document("", "<d><frame_idx size='2000000000'/></d>"), "",
-       msg::kConvertFailed, 1, "", ""},
-      {"a negative size", Document("", "<d><frame_idx size='-1'></frame_idx></d>"), "",
-       msg::kConvertFailed, 1, "", ""},
+       Fixed([] {
+         return Document("", "<d><frame_idx size='1'>" + std::string(10 << 20, '9') +
+                                 "</frame_idx><image_idx size='1'>1</image_idx>"
+                                 "<palette_idx size='1'>2</palette_idx></d>");
+       }),
+       {},
+       Converts(TableFile({0xFFFF}, {1}, {2}))},
+      {"a huge size without values",
+       Fixed([] { return Document("", "<d><frame_idx size='2000000000'/></d>"); }),
+       {},
+       ConvertFails()},
+      {"a negative size",
+       Fixed([] { return Document("", "<d><frame_idx size='-1'></frame_idx></d>"); }),
+       {},
+       ConvertFails()},
       {"a huge image_size with two images",
-       Document("",
-                "<tex_pattern_list_data image_size='2000000000'><image_name/><image_name/>"
-                "</tex_pattern_list_data>" +
-                    kOneStep),
-       "", "", 0, one_step_table, ""},
+       Fixed([] {
+         return Document("",
+                         "<tex_pattern_list_data image_size='2000000000'><image_name/>"
+                         "<image_name/></tex_pattern_list_data>" +
+                             kOneStep);
+       }),
+       {},
+       Converts(one_step_table)},
       {"100,000 nested elements",
-       Document("", Repeat("<a>", 100'000) + Repeat("</a>", 100'000) + kOneStep), "", "read", 1, "",
-       "limit (depth)"},
-      {"ten MiB of random bytes", noise, "", "read", 1, "", "parse"},
-      {"a truncated document", Document("", kOneStep).substr(0, 60), "", "read", 1, "", "parse"},
+       Fixed([] {
+         return Document("", Repeat("<a>", 100'000) + Repeat("</a>", 100'000) + kOneStep);
+       }),
+       {},
+       ReadFails("limit (depth)")},
+      {"ten MiB of random bytes",
+       Fixed([] {
+         std::mt19937 random(20261207);
+         std::string noise(10 << 20, '\0');
+         for (char& c : noise) c = static_cast<char>(random());
+         return noise;
+       }),
+       {},
+       ReadFails("parse")},
+      {"a truncated document",
+       Fixed([] { return Document("", kOneStep).substr(0, 60); }),
+       {},
+       ReadFails("parse")},
       {"invalid bytes under UTF-8",
-       "<?xml version='1.0' encoding='UTF-8'?><r><title>a\xC3(b</title></r>", "", "read", 1, "",
-       "parse"},
+       Fixed([] {
+         return std::string("<?xml version='1.0' encoding='UTF-8'?><r><title>a\xC3(b</title></r>");
+       }),
+       {},
+       ReadFails("parse")},
       {"invalid bytes under Shift_JIS",
-       "<?xml version='1.0' encoding='Shift_JIS'?><r><title>a\x81 b\xA0\xFD</title></r>", "",
-       "read", 1, "", "parse"},
+       Fixed([] {
+         return std::string(
+             "<?xml version='1.0' encoding='Shift_JIS'?><r><title>a\x81 b\xA0\xFD</title></r>");
+       }),
+       {},
+       ReadFails("parse")},
       {"a lead byte as the last byte of a Shift_JIS document",
-       "<?xml version='1.0' encoding='Shift_JIS'?><r><body>" + kOneStep + "</body></r>\x81", "", "",
-       0, one_step_table, ""},
+       Fixed([] {
+         return "<?xml version='1.0' encoding='Shift_JIS'?><r><body>" + kOneStep +
+                "</body></r>\x81";
+       }),
+       {},
+       Converts(one_step_table)},
       {"a lead byte as the last byte of a truncated Shift_JIS document",
-       "<?xml version='1.0' encoding='Shift_JIS'?><r><body>" + kOneStep + "\x81", "", "read", 1, "",
-       "parse"},
-      {"NUL bytes", std::string("<r><body>\0</body></r>", 21), "", "read", 1, "", "parse"},
-      {"a directory", "", dir.path().string(), "read", 1, "", "input"},
-      {"a missing file", "", dir / "missing.xml", "read", 1, "", "input"},
+       Fixed([] {
+         return "<?xml version='1.0' encoding='Shift_JIS'?><r><body>" + kOneStep + "\x81";
+       }),
+       {},
+       ReadFails("parse")},
+      {"NUL bytes",
+       Fixed([] { return std::string("<r><body>\0</body></r>", 21); }),
+       {},
+       ReadFails("parse")},
+      {"a directory",
+       {},
+       [](const Places& at) { return at.dir.path().string(); },
+       ReadFails("input")},
+      {"a missing file",
+       {},
+       [](const Places& at) { return at.dir / "missing.xml"; },
+       ReadFails("input")},
   };
+}
 
+// Each row runs in a scratch directory of its own, beside a listener and two
+// pipes, one of them fed without end.
+class HostileTest : public ::testing::TestWithParam<HostileCase> {
+ protected:
+  HostileTest() {
+    if (morv::test::kSystem == TSystem::kPosix) {
+      std::filesystem::create_symlink(places.fifo, dir / "link");
+    }
+  }
+
+  ScratchDir dir;
+  const morv::test::LoopbackListener listener;
+  const morv::test::NamedPipe silent{dir / "fifo"};
+  const morv::test::NamedPipe feeder{dir / "endless", "<r><body>" + kOneStep + "</body></r>"};
+  const Places places{dir, silent.Path(), feeder.Path(), listener.Url()};
+};
+
+TEST_P(HostileTest, IsDecidedCleanlyWithinTheMemoryBar) {
+  const HostileCase& c = GetParam();
+  if (c.only && *c.only != morv::test::kSystem) GTEST_SKIP() << "a row of the other system";
+  const Outcome& o = c.outcome;
   const std::string output = dir / "out.bin";
   morv::test::ProcessLimits limits;
   // Guards against hangs and runaway work, far above what any case needs.
@@ -375,30 +637,31 @@ TEST_F(HostileTest, EveryDocumentIsDecidedCleanlyWithinTheMemoryBar) {
   [[maybe_unused]] const long baseline_kib =
       RunConverter({dir / "tiny.xml", output}, limits).max_rss_kib;
 
-  for (const HostileCase& c : cases) {
-    if (c.only && *c.only != kSystem) continue;
-    SCOPED_TRACE(c.what);
-    std::string input = c.path;
-    if (input.empty()) {
-      input = dir / "hostile.xml";
-      WriteFile(input, c.document);
-    }
-    WriteFile(output, kSentinel);
-    const auto result = RunConverter({input, output}, limits);
-    ASSERT_EQ(result.signal, 0);
-    EXPECT_EQ(result.status, c.status);
-    EXPECT_EQ(result.out, c.printed == "read" ? msg::ReadFailed(input) : c.printed);
-    EXPECT_EQ(ReadFile(output), c.status == 0 ? c.table : kSentinel);
-    if (!c.reason.empty()) {
-      EXPECT_NE(result.err.find("\n" + c.reason), std::string::npos) << result.err;
-    }
-#ifndef MORV_SANITIZED
-    const long input_kib =
-        c.bar_grows_with_input ? static_cast<long>(std::filesystem::file_size(input) / 1024) : 0;
-    EXPECT_LE(result.max_rss_kib, baseline_kib + kMemoryBarKib + 3 * input_kib);
-#endif
+  std::string input;
+  if (c.path) {
+    input = c.path(places);
+  } else {
+    input = dir / "hostile.xml";
+    WriteFile(input, c.document(places));
   }
+  WriteFile(output, kSentinel);
+  const auto result = RunConverter({input, output}, limits);
+  ASSERT_EQ(result.signal, 0);
+  EXPECT_EQ(result.status, o.status);
+  EXPECT_EQ(result.out, o.printed == "read" ? msg::ReadFailed(input) : o.printed);
+  EXPECT_EQ(ReadFile(output), o.status == 0 ? o.table : kSentinel);
+  if (!o.reason.empty()) {
+    EXPECT_NE(result.err.find("\n" + o.reason), std::string::npos) << result.err;
+  }
+#ifndef MORV_SANITIZED
+  const long input_kib =
+      o.bar_grows_with_input ? static_cast<long>(std::filesystem::file_size(input) / 1024) : 0;
+  EXPECT_LE(result.max_rss_kib, baseline_kib + kMemoryBarKib + 3 * input_kib);
+#endif
   EXPECT_FALSE(listener.WasReached());
 }
+
+INSTANTIATE_TEST_SUITE_P(Documents, HostileTest, ::testing::ValuesIn(HostileCases()),
+                         morv::test::NameRowByWhat());
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <climits>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -165,68 +166,75 @@ struct ListCase {
   bool reads;
   int size;
   std::vector<int> frames;
+
+  friend void PrintTo(const ListCase& c, std::ostream* os) { *os << c.what; }
 };
 
-TEST_F(MorvDocReaderTest, IndexListsAndTheirCountChecks) {
-  const ListCase cases[] = {
-      {"blanks", "<d><frame_idx size='3'>0 10 20</frame_idx></d>", true, 3, {0, 10, 20}},
-      {"lines, tabs, blanks",
-       "<d><frame_idx size='3'>\n 0\t\t10\n   20 \n</frame_idx></d>",
-       true,
-       3,
-       {0, 10, 20}},
-      {"a word is 0", "<d><frame_idx size='3'>0 x 20</frame_idx></d>", true, 3, {0, 0, 20}},
-      {"commas make one token", "<d><frame_idx size='3'>0,10,20</frame_idx></d>", false, 3, {0}},
-      {"too few", "<d><frame_idx size='3'>1 2</frame_idx></d>", false, 3, {1, 2}},
-      {"too many", "<d><frame_idx size='2'>1 2 3</frame_idx></d>", false, 2, {1, 2}},
-      {"no text, no check", "<d><frame_idx size='2'/></d>", true, 2, {}},
-      {"no size, blank text", "<d><frame_idx> \n </frame_idx></d>", true, 0, {}},
-      {"no size, a number", "<d><frame_idx>1</frame_idx></d>", false, 0, {}},
-      {"size 5x", "<d><frame_idx size='5x'/></d>", true, 5, {}},
-      {"negative size, no text", "<d><frame_idx size='-1'></frame_idx></d>", true, -1, {}},
-      {"two lists append",
-       "<d><frame_idx size='2'>1 2</frame_idx><frame_idx size='2'>3 4"
-       "</frame_idx></d>",
-       false,
-       2,
-       {1, 2}},
-      {"a comment joins the numbers around it",
-       "<d><frame_idx size='2'>1 <!-- c -->2</frame_idx></d>",
-       true,
-       2,
-       {1, 2}},
-      {"a character reference separates",
-       "<d><frame_idx size='2'>1&#10;2</frame_idx></d>",
-       true,
-       2,
-       {1, 2}},
-      {"a comment inside a number",
-       "<d><frame_idx size='1'>1<!-- c -->2</frame_idx></d>",
-       true,
-       1,
-       {12}},
-      {"too deep for its size, but its text counts",
-       "<d><frame_idx size='1'/><x><frame_idx size='9'>5</frame_idx></x></d>",
-       true,
-       1,
-       {5}},
-      {"at depth 2 its size is not read", "<frame_idx size='1'>5</frame_idx>", false, 0, {}},
-      {"case variants are other elements", "<d><Frame_idx size='1'>5</Frame_idx></d>", true, 0, {}},
-      {"text after a child element is dropped",
-       "<d><frame_idx size='1'>5<b/>6 7</frame_idx></d>",
-       true,
-       1,
-       {5}},
-  };
-  for (const ListCase& c : cases) {
-    SCOPED_TRACE(c.what);
-    EXPECT_EQ(ReadBody(c.body), c.reads);
-    EXPECT_EQ(reader.GetFailure().kind,
-              c.reads ? TReadFailure::TKind::kNone : TReadFailure::TKind::kCount);
-    EXPECT_EQ(doc->tex_pattern_data.frame_idx.size, c.size);
-    EXPECT_EQ(doc->tex_pattern_data.frame_idx.data, c.frames);
-  }
+const ListCase kListCases[] = {
+    {"blanks", "<d><frame_idx size='3'>0 10 20</frame_idx></d>", true, 3, {0, 10, 20}},
+    {"lines, tabs, blanks",
+     "<d><frame_idx size='3'>\n 0\t\t10\n   20 \n</frame_idx></d>",
+     true,
+     3,
+     {0, 10, 20}},
+    {"a word is 0", "<d><frame_idx size='3'>0 x 20</frame_idx></d>", true, 3, {0, 0, 20}},
+    {"commas make one token", "<d><frame_idx size='3'>0,10,20</frame_idx></d>", false, 3, {0}},
+    {"too few", "<d><frame_idx size='3'>1 2</frame_idx></d>", false, 3, {1, 2}},
+    {"too many", "<d><frame_idx size='2'>1 2 3</frame_idx></d>", false, 2, {1, 2}},
+    {"no text, no check", "<d><frame_idx size='2'/></d>", true, 2, {}},
+    {"no size, blank text", "<d><frame_idx> \n </frame_idx></d>", true, 0, {}},
+    {"no size, a number", "<d><frame_idx>1</frame_idx></d>", false, 0, {}},
+    {"size 5x", "<d><frame_idx size='5x'/></d>", true, 5, {}},
+    {"negative size, no text", "<d><frame_idx size='-1'></frame_idx></d>", true, -1, {}},
+    {"two lists append",
+     "<d><frame_idx size='2'>1 2</frame_idx><frame_idx size='2'>3 4"
+     "</frame_idx></d>",
+     false,
+     2,
+     {1, 2}},
+    {"a comment joins the numbers around it",
+     "<d><frame_idx size='2'>1 <!-- c -->2</frame_idx></d>",
+     true,
+     2,
+     {1, 2}},
+    {"a character reference separates",
+     "<d><frame_idx size='2'>1&#10;2</frame_idx></d>",
+     true,
+     2,
+     {1, 2}},
+    {"a comment inside a number",
+     "<d><frame_idx size='1'>1<!-- c -->2</frame_idx></d>",
+     true,
+     1,
+     {12}},
+    {"too deep for its size, but its text counts",
+     "<d><frame_idx size='1'/><x><frame_idx size='9'>5</frame_idx></x></d>",
+     true,
+     1,
+     {5}},
+    {"at depth 2 its size is not read", "<frame_idx size='1'>5</frame_idx>", false, 0, {}},
+    {"case variants are other elements", "<d><Frame_idx size='1'>5</Frame_idx></d>", true, 0, {}},
+    {"text after a child element is dropped",
+     "<d><frame_idx size='1'>5<b/>6 7</frame_idx></d>",
+     true,
+     1,
+     {5}},
+};
+
+class MorvDocReaderListTest : public MorvDocReaderTest,
+                              public ::testing::WithParamInterface<ListCase> {};
+
+TEST_P(MorvDocReaderListTest, IsReadAndItsCountChecked) {
+  const ListCase& c = GetParam();
+  EXPECT_EQ(ReadBody(c.body), c.reads);
+  EXPECT_EQ(reader.GetFailure().kind,
+            c.reads ? TReadFailure::TKind::kNone : TReadFailure::TKind::kCount);
+  EXPECT_EQ(doc->tex_pattern_data.frame_idx.size, c.size);
+  EXPECT_EQ(doc->tex_pattern_data.frame_idx.data, c.frames);
 }
+
+INSTANTIATE_TEST_SUITE_P(IndexLists, MorvDocReaderListTest, ::testing::ValuesIn(kListCases),
+                         morv::test::NameRowByWhat());
 
 TEST_F(MorvDocReaderTest, EachListHasItsOwnElement) {
   ASSERT_TRUE(

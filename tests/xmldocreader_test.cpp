@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+#include <iterator>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,6 +21,7 @@ namespace ifp {
 namespace {
 
 using morv::test::Encode;
+using morv::test::Entity;
 using morv::test::ScratchDir;
 using morv::test::WriteFile;
 
@@ -253,44 +257,49 @@ TEST_F(XmlDocReaderTest, LocalExternalDtdsAndEntitiesResolveNextToTheDocument) {
 using TKind = TReadFailure::TKind;
 using TLimit = TReadFailure::TLimit;
 
+// A path or a document of a row, made from the row's scratch directory when
+// the row runs.
+using FromDir = std::function<std::string(const ScratchDir&)>;
+
+FromDir Given(std::string text) {
+  return [text = std::move(text)](const ScratchDir&) { return text; };
+}
+
 struct FailureCase {
   const char* what;
-  std::string path;  // empty: the document below, written to a file
-  std::string xml;
+  FromDir path;  // unset: the document below, written to a file
+  FromDir xml;
   TKind kind;  // what GetFailure() must say
   TLimit limit = TLimit::kNone;
   std::string says = "";                                   // what its detail must hold
   std::optional<morv::test::TSystem> only = std::nullopt;  // the one system it means something on
+
+  friend void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.what; }
 };
 
-std::string Entity(const std::string& name, const std::string& text) {
-  return "<!ENTITY " + name + " '" + text + "'>";
+// The files the documents refer to: part.txt of 100,000 bytes, and one file
+// of 1 MiB under many names (mib.txt, hardlink.txt; on POSIX systems also
+// symlink.txt, sub/up/hardlink.txt).
+void WriteReferencedFiles(const ScratchDir& dir) {
+  WriteFile(dir / "part.txt", std::string(100'000, 'p'));
+  WriteFile(dir / "mib.txt", std::string(1 << 20, 'm'));
+  std::filesystem::create_directory(dir / "sub");
+  if (morv::test::kSystem == morv::test::TSystem::kPosix) {
+    std::filesystem::create_symlink(dir / "mib.txt", dir / "symlink.txt");
+    std::filesystem::create_symlink("..", dir / "sub/up");
+  }
+  std::filesystem::create_hard_link(dir / "mib.txt", dir / "hardlink.txt");
 }
 
-TEST_F(XmlDocReaderTest, EveryParserReportAndEveryBadInputFailsTheReadAndSaysWhy) {
-  using morv::test::Repeat;
-  WriteFile(dir / "part.txt", std::string(100'000, 'p'));
-  // Each entity of the chain refers to the one before.
-  std::string chain = Entity("e0", "x");
-  for (int i = 1; i < 2000; ++i) {
-    const std::string previous = std::to_string(i - 1);
-    chain += Entity(std::string("e").append(std::to_string(i)), "&e" + previous + ";");
-  }
-  // One file of 1 MiB under many names: every read after the first is an
-  // expansion, however the path is spelled.
-  WriteFile(dir / "mib.txt", std::string(1 << 20, 'm'));
-  using morv::test::kSystem;
-  using morv::test::TSystem;
-  std::filesystem::create_directory(dir / "sub");
-  std::filesystem::create_hard_link(dir / "mib.txt", dir / "hardlink.txt");
+// Entities for the 1 MiB file under its many names, each referenced: every
+// read after the first is an expansion, however the path is spelled.
+std::string SpelledEntitiesDocument(const ScratchDir& dir) {
   // Symbolic links on POSIX systems; on Windows "\\" separators and the
   // file's second name.
   std::vector<std::string> spellings = {"mib.txt",       "./mib.txt",
                                         ".//mib.txt",    "sub/../mib.txt",
                                         dir / "mib.txt", "file://" + dir / "mib.txt"};
-  if (kSystem == TSystem::kPosix) {
-    std::filesystem::create_symlink(dir / "mib.txt", dir / "symlink.txt");
-    std::filesystem::create_symlink("..", dir / "sub/up");
+  if (morv::test::kSystem == morv::test::TSystem::kPosix) {
     spellings.insert(spellings.end(), {"symlink.txt", "sub/up/hardlink.txt"});
   } else {
     spellings.insert(spellings.end(), {"sub\\..\\mib.txt", "sub/../hardlink.txt"});
@@ -306,159 +315,284 @@ TEST_F(XmlDocReaderTest, EveryParserReportAndEveryBadInputFailsTheReadAndSaysWhy
     spelled_entities += "<!ENTITY f" + std::to_string(i) + " SYSTEM '" + spelling + "'>";
     spelled_references += "&f" + std::to_string(i) + ";";
   }
-  const FailureCase cases[] = {
-      {"missing file", dir / "missing.xml", "", TKind::kInput},
-      {"one file under sixteen spellings of its path, each read once", "",
-       "<!DOCTYPE r [" + spelled_entities + "]><r>" + spelled_references + "</r>", TKind::kLimit,
+  return "<!DOCTYPE r [" + spelled_entities + "]><r>" + spelled_references + "</r>";
+}
+
+std::vector<FailureCase> FailureCases() {
+  using morv::test::Repeat;
+  return {
+      {"missing file",
+       [](const ScratchDir& dir) { return dir / "missing.xml"; },
+       {},
+       TKind::kInput},
+      {"one file under sixteen spellings of its path, each read once",
+       {},
+       SpelledEntitiesDocument,
+       TKind::kLimit,
        TLimit::kEntityExpansion},
-      {"directory", dir.path().string(), "", TKind::kInput, TLimit::kNone, "is a directory"},
-      {"endless input", "/dev/zero", "", TKind::kParse, TLimit::kNone, "", TSystem::kPosix},
-      {"empty file", "", "", TKind::kParse},
-      {"not well-formed", "", "<r><body></r>", TKind::kParse},
-      {"undeclared entity", "", "<r>&nothing;</r>", TKind::kParse},
-      {"unknown encoding", "", "<?xml version='1.0' encoding='x-unknown-enc'?><r/>", TKind::kParse},
-      {"a warning only", "",
-       "<!DOCTYPE r [<!ATTLIST r a CDATA #IMPLIED><!ATTLIST r a CDATA #IMPLIED>]><r/>",
-       TKind::kParse},
-      {"network DTD", "", "<!DOCTYPE r SYSTEM 'http://127.0.0.1:9/r.dtd'><r/>", TKind::kResource},
-      {"network entity", "", "<!DOCTYPE r [<!ENTITY x SYSTEM 'https://127.0.0.1:9/x'>]><r>&x;</r>",
-       TKind::kResource},
-      {"ftp entity", "", "<!DOCTYPE r [<!ENTITY x SYSTEM 'ftp://127.0.0.1/x'>]><r>&x;</r>",
-       TKind::kResource},
-      {"remote file URL", "", "<!DOCTYPE r SYSTEM 'file://example.invalid/r.dtd'><r/>",
-       TKind::kResource},
-      {"another host's file URL naming a local file", "",
-       "<!DOCTYPE r [<!ENTITY x SYSTEM 'file://otherhost" + dir / "part.txt" + "'>]><r>&x;</r>",
-       TKind::kResource},
-      {"missing local DTD", "", "<!DOCTYPE r SYSTEM 'nothing.dtd'><r/>", TKind::kResource},
-      {"a device as DTD", "", "<!DOCTYPE r SYSTEM '/dev/zero'><r/>", TKind::kResource,
-       TLimit::kNone, "is not a regular file", TSystem::kPosix},
-      {"an empty device as entity", "", "<!DOCTYPE r [<!ENTITY x SYSTEM '/dev/null'>]><r>&x;</r>",
-       TKind::kResource, TLimit::kNone, "is not a regular file", TSystem::kPosix},
-      {"a device as DTD", "", "<!DOCTYPE r SYSTEM 'COM1'><r/>", TKind::kResource, TLimit::kNone,
-       "a device", TSystem::kWindows},
-      {"an empty device as entity", "", "<!DOCTYPE r [<!ENTITY x SYSTEM 'nul.txt'>]><r>&x;</r>",
-       TKind::kResource, TLimit::kNone, "a device", TSystem::kWindows},
-      {"a share as entity", "", "<!DOCTYPE r [<!ENTITY x SYSTEM '\\\\host\\s\\x'>]><r>&x;</r>",
-       TKind::kResource, TLimit::kNone, "not a local file", TSystem::kWindows},
-      {"a directory as entity", "", "<!DOCTYPE r [<!ENTITY x SYSTEM '/'>]><r>&x;</r>",
-       TKind::kResource, TLimit::kNone, "is a directory"},
-      {"a directory as DTD", "", "<!DOCTYPE r SYSTEM 'sub'><r/>", TKind::kResource, TLimit::kNone,
+      {"directory",
+       [](const ScratchDir& dir) { return dir.path().string(); },
+       {},
+       TKind::kInput,
+       TLimit::kNone,
        "is a directory"},
-      {"300 attributes", "",
-       "<r><body><a" +
-           [] {
-             std::string attributes;
-             for (int i = 0; i < 300; ++i) attributes += " a" + std::to_string(i) + "=''";
-             return attributes;
-           }() +
-           "/></body></r>",
-       TKind::kLimit, TLimit::kAttributes},
-      {"attributes and namespace declarations together", "",
-       "<r><a" +
-           [] {
-             std::string attributes;
-             for (int i = 0; i < 200; ++i) attributes += " a" + std::to_string(i) + "=''";
-             for (int i = 0; i < 100; ++i) attributes += " xmlns:p" + std::to_string(i) + "='u'";
-             return attributes;
-           }() +
-           "/></r>",
-       TKind::kLimit, TLimit::kAttributes},
-      {"namespace bindings in scope over nested elements", "",
-       Repeat("<a xmlns:p='u' xmlns:q='v' xmlns:s='w'>", 100) + Repeat("</a>", 100), TKind::kLimit,
+      {"endless input",
+       Given("/dev/zero"),
+       {},
+       TKind::kParse,
+       TLimit::kNone,
+       "",
+       morv::test::TSystem::kPosix},
+      {"empty file", {}, Given(""), TKind::kParse},
+      {"not well-formed", {}, Given("<r><body></r>"), TKind::kParse},
+      {"undeclared entity", {}, Given("<r>&nothing;</r>"), TKind::kParse},
+      {"unknown encoding",
+       {},
+       Given("<?xml version='1.0' encoding='x-unknown-enc'?><r/>"),
+       TKind::kParse},
+      {"a warning only",
+       {},
+       Given("<!DOCTYPE r [<!ATTLIST r a CDATA #IMPLIED><!ATTLIST r a CDATA #IMPLIED>]><r/>"),
+       TKind::kParse},
+      {"network DTD",
+       {},
+       Given("<!DOCTYPE r SYSTEM 'http://127.0.0.1:9/r.dtd'><r/>"),
+       TKind::kResource},
+      {"network entity",
+       {},
+       Given("<!DOCTYPE r [<!ENTITY x SYSTEM 'https://127.0.0.1:9/x'>]><r>&x;</r>"),
+       TKind::kResource},
+      {"ftp entity",
+       {},
+       Given("<!DOCTYPE r [<!ENTITY x SYSTEM 'ftp://127.0.0.1/x'>]><r>&x;</r>"),
+       TKind::kResource},
+      {"remote file URL",
+       {},
+       Given("<!DOCTYPE r SYSTEM 'file://example.invalid/r.dtd'><r/>"),
+       TKind::kResource},
+      {"another host's file URL naming a local file",
+       {},
+       [](const ScratchDir& dir) {
+         return "<!DOCTYPE r [<!ENTITY x SYSTEM 'file://otherhost" + dir / "part.txt" +
+                "'>]><r>&x;</r>";
+       },
+       TKind::kResource},
+      {"missing local DTD", {}, Given("<!DOCTYPE r SYSTEM 'nothing.dtd'><r/>"), TKind::kResource},
+      {"a device as DTD",
+       {},
+       Given("<!DOCTYPE r SYSTEM '/dev/zero'><r/>"),
+       TKind::kResource,
+       TLimit::kNone,
+       "is not a regular file",
+       morv::test::TSystem::kPosix},
+      {"an empty device as entity",
+       {},
+       Given("<!DOCTYPE r [<!ENTITY x SYSTEM '/dev/null'>]><r>&x;</r>"),
+       TKind::kResource,
+       TLimit::kNone,
+       "is not a regular file",
+       morv::test::TSystem::kPosix},
+      {"a DOS device as DTD",
+       {},
+       Given("<!DOCTYPE r SYSTEM 'COM1'><r/>"),
+       TKind::kResource,
+       TLimit::kNone,
+       "a device",
+       morv::test::TSystem::kWindows},
+      {"a DOS device with an extension as entity",
+       {},
+       Given("<!DOCTYPE r [<!ENTITY x SYSTEM 'nul.txt'>]><r>&x;</r>"),
+       TKind::kResource,
+       TLimit::kNone,
+       "a device",
+       morv::test::TSystem::kWindows},
+      {"a network share as entity",
+       {},
+       Given("<!DOCTYPE r [<!ENTITY x SYSTEM '\\\\host\\s\\x'>]><r>&x;</r>"),
+       TKind::kResource,
+       TLimit::kNone,
+       "not a local file",
+       morv::test::TSystem::kWindows},
+      {"a directory as entity",
+       {},
+       Given("<!DOCTYPE r [<!ENTITY x SYSTEM '/'>]><r>&x;</r>"),
+       TKind::kResource,
+       TLimit::kNone,
+       "is a directory"},
+      {"a directory as DTD",
+       {},
+       Given("<!DOCTYPE r SYSTEM 'sub'><r/>"),
+       TKind::kResource,
+       TLimit::kNone,
+       "is a directory"},
+      {"300 attributes",
+       {},
+       Given("<r><body><a" +
+             [] {
+               std::string attributes;
+               for (int i = 0; i < 300; ++i) attributes += " a" + std::to_string(i) + "=''";
+               return attributes;
+             }() +
+             "/></body></r>"),
+       TKind::kLimit,
+       TLimit::kAttributes},
+      {"attributes and namespace declarations together",
+       {},
+       Given("<r><a" +
+             [] {
+               std::string attributes;
+               for (int i = 0; i < 200; ++i) attributes += " a" + std::to_string(i) + "=''";
+               for (int i = 0; i < 100; ++i) {
+                 attributes += " xmlns:p" + std::to_string(i) + "='u'";
+               }
+               return attributes;
+             }() +
+             "/></r>"),
+       TKind::kLimit,
+       TLimit::kAttributes},
+      {"namespace bindings in scope over nested elements",
+       {},
+       Given(Repeat("<a xmlns:p='u' xmlns:q='v' xmlns:s='w'>", 100) + Repeat("</a>", 100)),
+       TKind::kLimit,
        TLimit::kNamespaceBindings},
-      {"a parameter entity of white space, again and again", "",
-       "<!DOCTYPE r [<!ENTITY % ws '" + std::string(1000, ' ') + "'>" + Repeat("%ws;", 5000) +
-           "]><r/>",
-       TKind::kLimit, TLimit::kEntityExpansion},
-      {"a DTD default attribute on every element", "",
-       "<!DOCTYPE r [<!ATTLIST a v CDATA '" + std::string(10'000, 'v') + "'>]><r>" +
-           Repeat("<a/>", 500) + "</r>",
-       TKind::kLimit, TLimit::kEntityExpansion},
-      {"entity references in attribute values", "",
-       "<!DOCTYPE r [" + Entity("e", std::string(10'000, 'v')) + "]><r>" +
-           Repeat("<a v='&e;&e;&e;&e;&e;'/>", 100) + "</r>",
-       TKind::kLimit, TLimit::kEntityExpansion},
-      {"an external entity read again and again", "",
-       "<!DOCTYPE r [<!ENTITY x SYSTEM 'part.txt'>]><r>" + Repeat("&x;", 50) + "</r>",
-       TKind::kLimit, TLimit::kEntityExpansion},
-      {"empty entities, referenced without end", "",
-       "<!DOCTYPE r [" + Entity("e", "") + "]><r>" + Repeat("&e;", 60'000) + "</r>", TKind::kLimit,
+      {"a parameter entity of white space, again and again",
+       {},
+       Given("<!DOCTYPE r [<!ENTITY % ws '" + std::string(1000, ' ') + "'>" + Repeat("%ws;", 5000) +
+             "]><r/>"),
+       TKind::kLimit,
+       TLimit::kEntityExpansion},
+      {"a DTD default attribute on every element",
+       {},
+       Given("<!DOCTYPE r [<!ATTLIST a v CDATA '" + std::string(10'000, 'v') + "'>]><r>" +
+             Repeat("<a/>", 500) + "</r>"),
+       TKind::kLimit,
+       TLimit::kEntityExpansion},
+      {"entity references in attribute values",
+       {},
+       Given("<!DOCTYPE r [" + Entity("e", std::string(10'000, 'v')) + "]><r>" +
+             Repeat("<a v='&e;&e;&e;&e;&e;'/>", 100) + "</r>"),
+       TKind::kLimit,
+       TLimit::kEntityExpansion},
+      {"an external entity read again and again",
+       {},
+       Given("<!DOCTYPE r [<!ENTITY x SYSTEM 'part.txt'>]><r>" + Repeat("&x;", 50) + "</r>"),
+       TKind::kLimit,
+       TLimit::kEntityExpansion},
+      {"empty entities, referenced without end",
+       {},
+       Given("<!DOCTYPE r [" + Entity("e", "") + "]><r>" + Repeat("&e;", 60'000) + "</r>"),
+       TKind::kLimit,
        TLimit::kEntityReferences},
-      {"entities nested two thousand deep", "", "<!DOCTYPE r [" + chain + "]><r>&e1999;</r>",
-       TKind::kLimit, TLimit::kEntityNesting},
-      {"a namespace declaration defaulted from the DTD on every element", "",
-       "<!DOCTYPE r [" + Entity("b", std::string(1 << 20, 'u')) +
-           "<!ATTLIST x xmlns:p CDATA '&b;'>]><r>" + Repeat("<x/>", 2000) + "</r>",
-       TKind::kLimit, TLimit::kEntityExpansion},
-      {"a default namespace and a prefix defaulted on a reader's own element", "",
-       "<!DOCTYPE r [" + Entity("b", std::string(1 << 19, 'u')) +
-           "<!ATTLIST image_name xmlns CDATA '&b;' xmlns:q CDATA '&b;'>]><r><body>" +
-           Repeat("<image_name/>", 2000) + "</body></r>",
-       TKind::kLimit, TLimit::kEntityExpansion},
-      {"50,000 attributes declared for one element type", "",
-       "<!DOCTYPE r [<!ATTLIST x" +
-           [] {
-             std::string declarations;
-             for (int i = 0; i < 50'000; ++i) {
-               declarations += " a" + std::to_string(i) + " CDATA #IMPLIED";
-             }
-             return declarations;
-           }() +
-           ">]><r>" + Repeat("<x/>", 10'000) + "</r>",
-       TKind::kLimit, TLimit::kDeclaredAttributes},
-      {"enumerated and defaulted declarations over several lists", "",
-       "<!DOCTYPE r [" +
-           [] {
-             std::string lists;
-             for (int i = 0; i < 300; ++i) {
-               lists += "<!ATTLIST tex_pattern_anm e" + std::to_string(i) + " (a|b) 'a' d" +
-                        std::to_string(i) + " CDATA 'v'>";
-             }
-             return lists;
-           }() +
-           "]><r/>",
-       TKind::kLimit, TLimit::kDeclaredAttributes},
-      {"a processing instruction beyond the parser's memory", "",
-       "<r/><?pi " + std::string(17 << 20, 'p') + "?>", TKind::kMemory},
+      {"entities nested two thousand deep",
+       {},
+       Given("<!DOCTYPE r [" + morv::test::EntityChain(2000) + "]><r>&e2000;</r>"),
+       TKind::kLimit,
+       TLimit::kEntityNesting},
+      {"a namespace declaration defaulted from the DTD on every element",
+       {},
+       Given("<!DOCTYPE r [" + Entity("b", std::string(1 << 20, 'u')) +
+             "<!ATTLIST x xmlns:p CDATA '&b;'>]><r>" + Repeat("<x/>", 2000) + "</r>"),
+       TKind::kLimit,
+       TLimit::kEntityExpansion},
+      {"a default namespace and a prefix defaulted on a reader's own element",
+       {},
+       Given("<!DOCTYPE r [" + Entity("b", std::string(1 << 19, 'u')) +
+             "<!ATTLIST image_name xmlns CDATA '&b;' xmlns:q CDATA '&b;'>]><r><body>" +
+             Repeat("<image_name/>", 2000) + "</body></r>"),
+       TKind::kLimit,
+       TLimit::kEntityExpansion},
+      {"50,000 attributes declared for one element type",
+       {},
+       Given("<!DOCTYPE r [<!ATTLIST x" +
+             [] {
+               std::string declarations;
+               for (int i = 0; i < 50'000; ++i) {
+                 declarations += " a" + std::to_string(i) + " CDATA #IMPLIED";
+               }
+               return declarations;
+             }() +
+             ">]><r>" + Repeat("<x/>", 10'000) + "</r>"),
+       TKind::kLimit,
+       TLimit::kDeclaredAttributes},
+      {"enumerated and defaulted declarations over several lists",
+       {},
+       Given("<!DOCTYPE r [" +
+             [] {
+               std::string lists;
+               for (int i = 0; i < 300; ++i) {
+                 lists += "<!ATTLIST tex_pattern_anm e" + std::to_string(i) + " (a|b) 'a' d" +
+                          std::to_string(i) + " CDATA 'v'>";
+               }
+               return lists;
+             }() +
+             "]><r/>"),
+       TKind::kLimit,
+       TLimit::kDeclaredAttributes},
+      {"a processing instruction beyond the parser's memory",
+       {},
+       [](const ScratchDir&) { return "<r/><?pi " + std::string(17 << 20, 'p') + "?>"; },
+       TKind::kMemory},
   };
-  for (const FailureCase& c : cases) {
-    if (c.only && *c.only != kSystem) continue;
-    SCOPED_TRACE(c.what);
-    std::string path = c.path;
-    if (path.empty()) {
-      path = dir / "bad.xml";
-      WriteFile(path, c.xml);
-    }
-    // A read that waited on the network or on the end of an endless input
-    // would never get here (the test's time-out ends it).
-    EXPECT_FALSE(reader.Read(&doc, path.c_str()));
-    EXPECT_EQ(reader.GetFailure().kind, c.kind) << reader.GetFailure().Describe();
-    EXPECT_EQ(reader.GetFailure().limit, c.limit) << reader.GetFailure().Describe();
-    EXPECT_NE(reader.GetFailure().detail.find(c.says), std::string::npos)
-        << reader.GetFailure().Describe();
+}
+
+class XmlDocReaderFailureTest : public XmlDocReaderTest,
+                                public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(XmlDocReaderFailureTest, FailsTheReadAndSaysWhy) {
+  const FailureCase& c = GetParam();
+  if (c.only && *c.only != morv::test::kSystem) GTEST_SKIP() << "a row of the other system";
+  WriteReferencedFiles(dir);
+  std::string path;
+  if (c.path) {
+    path = c.path(dir);
+  } else {
+    path = dir / "bad.xml";
+    WriteFile(path, c.xml(dir));
   }
-  // A reader whose parser ran out of memory reads the next document as usual.
+  // A read that waited on the network or on the end of an endless input
+  // would never get here (the test's time-out ends it).
+  EXPECT_FALSE(reader.Read(&doc, path.c_str()));
+  EXPECT_EQ(reader.GetFailure().kind, c.kind) << reader.GetFailure().Describe();
+  EXPECT_EQ(reader.GetFailure().limit, c.limit) << reader.GetFailure().Describe();
+  EXPECT_NE(reader.GetFailure().detail.find(c.says), std::string::npos)
+      << reader.GetFailure().Describe();
+  // A reader whose read failed (its parser out of memory, say) reads the next
+  // document as usual.
   ASSERT_TRUE(Read("<r><title>after</title></r>"));
   EXPECT_EQ(reader.GetFailure().kind, TKind::kNone);
 }
 
+INSTANTIATE_TEST_SUITE_P(EveryParserReportAndBadInput, XmlDocReaderFailureTest,
+                         ::testing::ValuesIn(FailureCases()), morv::test::NameRowByWhat());
+
 // Each limit lets a document at its figure through and refuses the next step.
-TEST_F(XmlDocReaderTest, TheLimitsRefuseExactlyPastTheirFigures) {
+struct LimitCase {
+  const char* what;
+  std::function<std::string(int more)> document;  // `more` steps past the figure
+  TLimit limit;
+  // Files the documents refer to, made in the scratch directory.
+  std::function<void(const ScratchDir&)> prepare = nullptr;
+
+  friend void PrintTo(const LimitCase& c, std::ostream* os) { *os << c.what; }
+};
+
+std::vector<LimitCase> LimitCases() {
   using morv::test::Repeat;
-  const auto attributes = [](int count) {
+  const auto attributes = [](int more) {
     std::string text;
-    for (int i = 0; i < count; ++i) text += " a" + std::to_string(i) + "=''";
+    for (int i = 0; i < 256 + more; ++i) text += " a" + std::to_string(i) + "=''";
     return "<r" + text + "/>";
   };
-  const auto bindings = [](int count) {
+  const auto bindings = [](int more) {
     std::string text;
-    for (int i = 0; i < count; ++i) text += " xmlns:p" + std::to_string(i) + "='u'";
+    for (int i = 0; i < 256 + more; ++i) text += " xmlns:p" + std::to_string(i) + "='u'";
     return "<r><a" + text + "/></r>";
   };
-  const auto declared = [](int count) {
+  const auto declared = [](int more) {
     std::string text;
-    for (int i = 0; i < count; ++i) text += "<!ATTLIST a d" + std::to_string(i) + " CDATA 'v'>";
+    for (int i = 0; i < 256 + more; ++i) {
+      text += "<!ATTLIST a d" + std::to_string(i) + " CDATA 'v'>";
+    }
     return "<!DOCTYPE r [" + text + "]><r><a/><a/></r>";
   };
   // A document that keeps 40 MiB and three times its own size, and a byte
@@ -473,52 +607,60 @@ TEST_F(XmlDocReaderTest, TheLimitsRefuseExactlyPastTheirFigures) {
     const long long size = static_cast<long long>(document(0).size());
     return document((40LL << 20) + 3 * size + more);
   };
-  const auto nested = [](int levels) { return Repeat("<a>", levels) + Repeat("</a>", levels); };
-  const auto references = [](int count) {
-    return "<!DOCTYPE r [<!ENTITY e ''>]><r>" + Repeat("&e;", count) + "</r>";
+  const auto nested = [](int more) {
+    return Repeat("<a>", 256 + more) + Repeat("</a>", 256 + more);
+  };
+  const auto references = [](int more) {
+    return "<!DOCTYPE r [<!ENTITY e ''>]><r>" + Repeat("&e;", 50'000 + more) + "</r>";
   };
   // References to an external entity, an empty file, each opening it anew.
-  WriteFile(dir / "empty.ent", "");
-  const auto external_references = [](int count) {
-    return "<!DOCTYPE r [<!ENTITY x SYSTEM 'empty.ent'>]><r>" + Repeat("&x;", count) + "</r>";
-  };
-  const auto nesting = [](int levels) {
-    std::string entities = "<!ENTITY e1 'x'>";
-    for (int i = 2; i <= levels; ++i) {
-      entities += "<!ENTITY e" + std::to_string(i) + " '&e" + std::to_string(i - 1) + ";'>";
-    }
-    return "<!DOCTYPE r [" + entities + "]><r>&e" + std::to_string(levels) + ";</r>";
-  };
-  // 4 Mi units of text in all: 1,024 references to 4,096 units.
-  const auto expansion = [](int count) {
-    return "<!DOCTYPE r [<!ENTITY e '" + std::string(4096, 'x') + "'>]><r>" + Repeat("&e;", count) +
+  const auto external_references = [](int more) {
+    return "<!DOCTYPE r [<!ENTITY x SYSTEM 'empty.ent'>]><r>" + Repeat("&x;", 50'000 + more) +
            "</r>";
   };
-  const auto title = [](std::size_t bytes) {
-    return "<r><title>" + std::string(bytes, 't') + "</title></r>";
+  const auto nesting = [](int more) {
+    const int levels = 64 + more;
+    return "<!DOCTYPE r [" + morv::test::EntityChain(levels) + "]><r>&e" + std::to_string(levels) +
+           ";</r>";
   };
-  const struct {
-    std::string at_limit, past_limit;
-    TLimit limit;
-  } cases[] = {
-      {title(16 << 20), title((16 << 20) + 1), TLimit::kTextRun},
-      {nested(256), nested(257), TLimit::kDepth},
-      {attributes(256), attributes(257), TLimit::kAttributes},
-      {declared(256), declared(257), TLimit::kDeclaredAttributes},
-      {kept(0), kept(1), TLimit::kKeptData},
-      {bindings(256), bindings(257), TLimit::kNamespaceBindings},
-      {references(50'000), references(50'001), TLimit::kEntityReferences},
-      {external_references(50'000), external_references(50'001), TLimit::kEntityReferences},
-      {nesting(64), nesting(65), TLimit::kEntityNesting},
-      {expansion(1024), expansion(1025), TLimit::kEntityExpansion},
+  // 4 Mi units of text in all: 1,024 references to 4,096 units.
+  const auto expansion = [](int more) {
+    return "<!DOCTYPE r [<!ENTITY e '" + std::string(4096, 'x') + "'>]><r>" +
+           Repeat("&e;", 1024 + more) + "</r>";
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(NameOf(c.limit));
-    EXPECT_TRUE(Read(c.at_limit)) << reader.GetFailure().Describe();
-    EXPECT_FALSE(Read(c.past_limit));
-    EXPECT_EQ(reader.GetFailure().limit, c.limit) << reader.GetFailure().Describe();
-  }
+  const auto title = [](int more) {
+    return "<r><title>" +
+           std::string((std::size_t{16} << 20) + static_cast<std::size_t>(more), 't') +
+           "</title></r>";
+  };
+  return {
+      {"text run", title, TLimit::kTextRun},
+      {"depth", nested, TLimit::kDepth},
+      {"attributes", attributes, TLimit::kAttributes},
+      {"declared attributes", declared, TLimit::kDeclaredAttributes},
+      {"kept data", kept, TLimit::kKeptData},
+      {"namespace bindings", bindings, TLimit::kNamespaceBindings},
+      {"entity references", references, TLimit::kEntityReferences},
+      {"external entity references", external_references, TLimit::kEntityReferences,
+       [](const ScratchDir& dir) { WriteFile(dir / "empty.ent", ""); }},
+      {"entity nesting", nesting, TLimit::kEntityNesting},
+      {"entity expansion", expansion, TLimit::kEntityExpansion},
+  };
 }
+
+class XmlDocReaderLimitTest : public XmlDocReaderTest,
+                              public ::testing::WithParamInterface<LimitCase> {};
+
+TEST_P(XmlDocReaderLimitTest, RefusesExactlyPastItsFigure) {
+  const LimitCase& c = GetParam();
+  if (c.prepare) c.prepare(dir);
+  EXPECT_TRUE(Read(c.document(0))) << reader.GetFailure().Describe();
+  EXPECT_FALSE(Read(c.document(1)));
+  EXPECT_EQ(reader.GetFailure().limit, c.limit) << reader.GetFailure().Describe();
+}
+
+INSTANTIATE_TEST_SUITE_P(TheLimits, XmlDocReaderLimitTest, ::testing::ValuesIn(LimitCases()),
+                         morv::test::NameRowByWhat());
 
 // A document from a pipe has no size to be allowed by: it is allowed what
 // it has shown so far. Six million characters of attribute values, past the
