@@ -5,7 +5,10 @@
 #                (lean builds), and lib/cmake/morv_conv/: the package
 #                configuration with the imported targets morv_conv::morv_conv
 #                and morv_conv::ifp and the function morv_conv_add_tables.
-# `cpack -G DEB` in the build tree makes a Debian package of each.
+# `cpack -G DEB` in the build tree makes a Debian package of each. Built for
+# Windows, the runtime component also holds README.md and, under licenses/,
+# the licence texts of what the executable has inside (Xerces-C, the GCC and
+# MinGW-w64 run-times), and `cpack -G ZIP` makes one zip of everything.
 
 include(CMakePackageConfigHelpers)
 
@@ -15,6 +18,24 @@ install(TARGETS morv_conv EXPORT morv_convTargets
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
 install(FILES ${PROJECT_SOURCE_DIR}/man/morv_conv.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime)
+
+if(WIN32)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION . COMPONENT runtime)
+  set(_morv_licenses)
+  if(MORV_XERCES_LICENSE_DIR)
+    install(FILES ${MORV_XERCES_LICENSE_DIR}/LICENSE DESTINATION licenses
+            RENAME xerces-c-LICENSE.txt COMPONENT runtime)
+    install(FILES ${MORV_XERCES_LICENSE_DIR}/NOTICE DESTINATION licenses
+            RENAME xerces-c-NOTICE.txt COMPONENT runtime)
+  endif()
+  # As the distribution ships them with its MinGW-w64 packages.
+  foreach(_morv_doc gcc-mingw-w64-base mingw-w64-common)
+    if(EXISTS /usr/share/doc/${_morv_doc}/copyright)
+      install(FILES /usr/share/doc/${_morv_doc}/copyright DESTINATION licenses
+              RENAME ${_morv_doc}-copyright.txt COMPONENT runtime)
+    endif()
+  endforeach()
+endif()
 
 install(TARGETS ifp morv_platform EXPORT morv_convTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development
@@ -41,7 +62,12 @@ install(FILES ${PROJECT_BINARY_DIR}/morv_convConfig.cmake
 
 # Debian packages: morv-conv (the converter and its manual page) and
 # morv-conv-dev (the reader library and the CMake package).
-set(CPACK_GENERATOR DEB)
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_SYSTEM_NAME windows-x86_64)
+else()
+  set(CPACK_GENERATOR DEB)
+endif()
 set(CPACK_PACKAGE_NAME morv-conv)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY

@@ -87,6 +87,8 @@ else()
     message(FATAL_ERROR "No Xerces-C source package in ${_morv_xerces_source}: run scripts/setup.sh")
   endif()
   message(STATUS "Xerces-C: a lean static build of ${_morv_xerces_source}")
+  # Where the package's licence texts are, for a package that carries them.
+  set(MORV_XERCES_LICENSE_DIR "${_morv_xerces_source}")
 
   # Only the library is built and installed: the package's documentation,
   # samples and tests are neither needed nor all buildable from the source

@@ -25,6 +25,13 @@ function(morv_conv_add_tables target)
                OUTPUT_VARIABLE directory)
   endif()
 
+  # A cross build runs the converter through its emulator (Wine for Windows).
+  if(CMAKE_CROSSCOMPILING AND CMAKE_CROSSCOMPILING_EMULATOR)
+    set(converter ${CMAKE_CROSSCOMPILING_EMULATOR} "$<TARGET_FILE:morv_conv::morv_conv>")
+  else()
+    set(converter morv_conv::morv_conv)
+  endif()
+
   set(tables)
   foreach(document IN LISTS arg_DOCUMENTS)
     cmake_path(ABSOLUTE_PATH document BASE_DIRECTORY "${CMAKE_CURRENT_SOURCE_DIR}"
@@ -39,7 +46,7 @@ function(morv_conv_add_tables target)
     add_custom_command(
       OUTPUT "${table}"
       COMMAND "${CMAKE_COMMAND}" -E make_directory "${directory}"
-      COMMAND morv_conv::morv_conv "${source}" "${table}"
+      COMMAND ${converter} "${source}" "${table}"
       DEPENDS "${source}" morv_conv::morv_conv "$<TARGET_FILE:morv_conv::morv_conv>"
       COMMENT "Converting ${document} into ${shown}"
       VERBATIM)

@@ -14,14 +14,17 @@ set(CMAKE_AR ${_morv_mingw}-gcc-ar-posix CACHE FILEPATH "")
 set(CMAKE_RANLIB ${_morv_mingw}-gcc-ranlib-posix CACHE FILEPATH "")
 
 # Headers and libraries come from the MinGW-w64 tree only; programs (the
-# build's own tools) from the host.
+# build's own tools) from the host; CMake packages from there or from the
+# prefixes given (CMAKE_PREFIX_PATH), such as an unpacked morv_conv package.
 set(CMAKE_FIND_ROOT_PATH /usr/${_morv_mingw})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
 
-# Test programs and try_run run under Wine, through scripts/wine-run.sh,
-# which gives the build tree a Wine prefix of its own.
+# Programs the build runs (tests, try_run, conversions at build time) run
+# under Wine through scripts/wine-run.sh, headless, in a Wine prefix of the
+# build tree's own.
 get_filename_component(_morv_source_dir "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
-set(CMAKE_CROSSCOMPILING_EMULATOR "${_morv_source_dir}/scripts/wine-run.sh")
+set(CMAKE_CROSSCOMPILING_EMULATOR "${_morv_source_dir}/scripts/wine-run.sh"
+                                  "${CMAKE_BINARY_DIR}/wine-prefix")

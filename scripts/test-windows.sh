@@ -2,12 +2,46 @@
 # Sets up, cross-builds the Windows x86-64 converter and reader library into
 # build-windows/ (MinGW-w64, the posix thread model; the lean static Xerces-C
 # with the system's transcoder; GoogleTest from source) and runs the whole
-# test suite under Wine through CTest. Exits non-zero when anything fails.
+# test suite under Wine through CTest. Then packs the zip (cpack -G ZIP) and
+# builds examples/consumer against it with the same toolchain: its tables,
+# converted under Wine at build time, and its program must come out right.
+# Exits non-zero when anything fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-MORV_SETUP_EXTRA="g++-mingw-w64-x86-64-posix wine wine64 ${MORV_SETUP_EXTRA:-}" scripts/setup.sh
-# The Wine server this run starts ends with the run.
-trap 'WINEPREFIX="$PWD/build-windows/wine-prefix" wineserver -k 2>/dev/null || true' EXIT
+MORV_SETUP_EXTRA="g++-mingw-w64-x86-64-posix wine wine64 unzip ${MORV_SETUP_EXTRA:-}" \
+  scripts/setup.sh
+root=$PWD
+work=$root/build-windows/package-check
+# The Wine servers this run starts end with the run.
+trap 'for prefix in "$root/build-windows/wine-prefix" "$work/consumer/wine-prefix"; do
+        WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
+      done' EXIT
 cmake --preset windows >/dev/null
 cmake --build build-windows -j"$(nproc)"
 ctest --test-dir build-windows --output-on-failure -j"$(nproc)"
+
+fail() {
+  echo "test-windows: $*" >&2
+  exit 1
+}
+rm -rf "$work"
+mkdir -p "$work/unpacked"
+(cd build-windows && cpack -G ZIP -B "$work" >/dev/null)
+zip=("$work"/morv-conv-*-windows-x86_64.zip)
+[[ -f "${zip[0]}" ]] || fail "cpack made no zip"
+unzip -q "${zip[0]}" -d "$work/unpacked"
+prefix=("$work"/unpacked/morv-conv-*)
+for file in bin/morv_conv.exe README.md licenses/xerces-c-LICENSE.txt; do
+  [[ -f "${prefix[0]}/$file" ]] || fail "the zip has no $file"
+done
+cmake -S examples/consumer -B "$work/consumer" --toolchain "$root/cmake/toolchain-mingw64.cmake" \
+  -DCMAKE_BUILD_TYPE=Release "-DCMAKE_PREFIX_PATH=${prefix[0]}" >/dev/null
+cmake --build "$work/consumer" -j"$(nproc)" >/dev/null
+cmp -s "$work/consumer/tables/blink.bin" examples/blink.expected.bin ||
+  fail "the consumer's blink table differs"
+cmp -s "$work/consumer/tables/wave.bin" examples/consumer/documents/wave.expected.bin ||
+  fail "the consumer's wave table differs"
+scripts/wine-run.sh "$work/consumer/wine-prefix" "$work/consumer/print_head.exe" \
+  examples/blink.xml | tr -d '\r' | grep -q "^steps      36$" ||
+  fail "print_head did not read the example's head"
+echo "test-windows: the zip and a consumer of it work"
