@@ -195,6 +195,61 @@ TEST_F(XmlDocReaderTest, TheHeadFillsCreateGeneratorTitleAndComment) {
        {},
        "\xA1\xDF\x81\x40\x81\x80\xF0\x40\xFC\x4B\x7F",
        ""},
+      // EUC-JP under every name the tool chain's documents give it: the
+      // characters of Shift_JIS, row 13 included; JIS X 0212,
+      // after 0x8F, has no Shift_JIS form.
+      {"EUC-JP as EUC-JP",
+       "<?xml version='1.0' encoding='EUC-JP'?><r><head><title>\xA4\xDE\xA1\xC1\xAD\xA1\x8E\xB1"
+       "\x8F\xB0\xA1</title></head></r>",
+       {},
+       {},
+       "\x82\xDC\x81\x60\x87\x40\xB1?",
+       ""},
+      {"EUC-JP as eucJP",
+       "<?xml version='1.0' encoding='eucJP'?><r><head><title>\xA4\xDE\xA1\xC1\xAD\xA1\x8E\xB1"
+       "\x8F\xB0\xA1</title></head></r>",
+       {},
+       {},
+       "\x82\xDC\x81\x60\x87\x40\xB1?",
+       ""},
+      {"EUC-JP as x-euc-jp",
+       "<?xml version='1.0' encoding='x-euc-jp'?><r><head><title>\xA4\xDE\xA1\xC1\xAD\xA1\x8E\xB1"
+       "\x8F\xB0\xA1</title></head></r>",
+       {},
+       {},
+       "\x82\xDC\x81\x60\x87\x40\xB1?",
+       ""},
+      {"EUC-JP as ujis",
+       "<?xml version='1.0' encoding='ujis'?><r><head><title>\xA4\xDE\xA1\xC1\xAD\xA1\x8E\xB1"
+       "\x8F\xB0\xA1</title></head></r>",
+       {},
+       {},
+       "\x82\xDC\x81\x60\x87\x40\xB1?",
+       ""},
+      {"EUC-JP as eucjis",
+       "<?xml version='1.0' encoding='eucjis'?><r><head><title>\xA4\xDE\xA1\xC1\xAD\xA1\x8E\xB1"
+       "\x8F\xB0\xA1</title></head></r>",
+       {},
+       {},
+       "\x82\xDC\x81\x60\x87\x40\xB1?",
+       ""},
+      {"EUC-JP as csEUCPkdFmtJapanese",
+       "<?xml version='1.0' "
+       "encoding='csEUCPkdFmtJapanese'?><r><head><title>\xA4\xDE\xA1\xC1\xAD\xA1\x8E\xB1"
+       "\x8F\xB0\xA1</title></head></r>",
+       {},
+       {},
+       "\x82\xDC\x81\x60\x87\x40\xB1?",
+       ""},
+      {"EUC-JP as Extended_UNIX_Code_Packed_Format_for_Japanese",
+       "<?xml version='1.0' "
+       "encoding='Extended_UNIX_Code_Packed_Format_for_Japanese'?><r><head><title>"
+       "\xA4\xDE\xA1\xC1\xAD\xA1\x8E\xB1"
+       "\x8F\xB0\xA1</title></head></r>",
+       {},
+       {},
+       "\x82\xDC\x81\x60\x87\x40\xB1?",
+       ""},
       {"empty and self-closing titles change nothing",
        "<r><head><title>kept</title><title/><title></title></head></r>",
        {},
