@@ -192,6 +192,12 @@ TEST_F(FastDecodersTest, BufferEdgesLongRunsAndTheLibrarysOddBytes) {
       // katakana, an unmapped byte
       plain40 + "\xB1\xB2" + plain40 + "\xFD",
       std::string(100, '7') + "\x83\x65" + std::string(37, '\n') + "\x83",
+      // bytes that are no character by themselves, alone and before a trail
+      plain40 + "\x80" + plain40 + "\xA0\x40\xFD\xFE\xFF" + plain40 + "\x80\x81\x40",
+      // well-formed pairs the code page leaves unassigned
+      "a\x85\x40" + plain40 + "\xEB\x40\xEF\xFC\xFC\x4C\x81\xAD" + plain40,
+      // lead bytes before bytes that cannot trail them
+      "a\x81\x7F\x9F\x1A\xE0\xFD\xFC\x1C" + plain40,
   };
   for (const std::string& bytes : cases) ExpectSameEverywhere(sjis_, bytes);
 

@@ -577,6 +577,21 @@ std::vector<HostileCase> HostileCases() {
        }),
        {},
        ReadFails("parse")},
+      {"a lone 0x80 under Shift_JIS",
+       Fixed([] {
+         return std::string(
+             "<?xml version='1.0' encoding='Shift_JIS'?><r><title>a\x80</title></r>");
+       }),
+       {},
+       ReadFails("parse")},
+      {"unassigned Shift_JIS pairs",
+       Fixed([] {
+         return "<?xml version='1.0' encoding='Shift_JIS'?><r><head><title>\x85\x40\xEB\x40"
+                "\xEF\xFC\xFC\x4C</title></head><body>" +
+                kOneStep + "</body></r>";
+       }),
+       {},
+       Converts(one_step_table)},
       {"a lead byte as the last byte of a Shift_JIS document",
        Fixed([] {
          return "<?xml version='1.0' encoding='Shift_JIS'?><r><body>" + kOneStep +

@@ -14,6 +14,26 @@ def table(frames, textures, palettes):
             + bytes(p & 0xFF for p in palettes))
 
 
+def euc_jp(text):
+    """`text` in EUC-JP as the tool chain writes it: the JIS X 0208 rows of
+    its Shift_JIS (row 13 and the IBM extensions included), half-width
+    katakana after 0x8E."""
+    out = bytearray()
+    for char in text:
+        sjis = char.encode("cp932")
+        if len(sjis) == 1:
+            out += sjis if sjis[0] < 0x80 else b"\x8e" + sjis
+            continue
+        lead, trail = sjis
+        row = (lead - (0x80 if lead <= 0x9F else 0xC0)) * 2 - 1
+        if trail >= 0x9F:
+            row, column = row + 1, trail - 0x9E
+        else:
+            column = trail - (0x3F if trail <= 0x7E else 0x40)
+        out += bytes([row + 0xA0, column + 0xA0])
+    return bytes(out)
+
+
 def document(body, title="テスト", encoding="Shift_JIS"):
     return f"""<?xml version="1.0" encoding="{encoding}"?>
 <anm_document version="1.0.0">
@@ -86,6 +106,7 @@ def main():
     write("encoding_sjis.xml", document(full_body, title, "Shift_JIS").encode("cp932"))
     write("encoding_utf8.xml", document(full_body, title, "UTF-8").encode("utf-8"))
     write("encoding_utf16.xml", document(full_body, title, "UTF-16").encode("utf-16"))
+    write("encoding_eucjp.xml", euc_jp(document(full_body, title, "EUC-JP")))
     write("encoding.bin", expected)
 
     # Documents the converter refuses.

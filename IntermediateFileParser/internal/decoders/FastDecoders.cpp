@@ -10,6 +10,7 @@
 #include <xercesc/util/XMLUTF8Transcoder.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
+#include "IntermediateFileParser/internal/decoders/EucJpConverter.h"
 #include "IntermediateFileParser/internal/decoders/PlainByteDecoder.h"
 #include "IntermediateFileParser/internal/decoders/RecognizerMappings.h"
 #include "IntermediateFileParser/internal/decoders/SjisConverter.h"
@@ -80,6 +81,7 @@ bool InstallUtf8Decoder() {
 }
 
 void RegisterFastDecoders() {
+  RegisterEucJpConverter();
   RegisterSjisDecoder();
   InstallUtf8Decoder();
 }

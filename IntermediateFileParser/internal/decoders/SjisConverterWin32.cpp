@@ -1,6 +1,10 @@
 #include <windows.h>
 
+#include <array>
+#include <cstdint>
 #include <memory>
+#include <utility>
+#include <vector>
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/TransENameMap.hpp>
 #include <xercesc/util/TransService.hpp>
@@ -25,25 +29,154 @@ constexpr XMLCh kDelegateName[] = u"X-MORV-CP932";
 // The name the converter gives in its messages.
 constexpr XMLCh kShownName[] = u"Shift_JIS";
 
-// Makes the system's converter for code page 932 under the delegate's name.
+// What a byte sequence that is no character decodes to, as on the other
+// systems' converter: the substitute control character for a byte that is
+// no character by itself or a lead byte without a trail byte (which the
+// parser then refuses as a character XML does not allow), and the
+// replacement character for a well-formed pair the code page leaves
+// unassigned (which reads on).
+constexpr char16_t kSubstitute = 0x1A;
+constexpr char16_t kReplacement = 0xFFFD;
+
+constexpr bool IsLeadByte(unsigned byte) {
+  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+constexpr bool IsTrailByte(unsigned byte) {
+  return (byte >= 0x40 && byte <= 0x7E) || (byte >= 0x80 && byte <= 0xFC);
+}
+constexpr std::size_t kLeadBytes = (0x9F - 0x81 + 1) + (0xFC - 0xE0 + 1);
+
+// The code page as the tool chain decodes it, asked of the system once, when
+// the converter is registered. The structure is Shift_JIS's own on every
+// system: the lead and trail bytes above; 0x80, 0xA0 and 0xFD-0xFF are no
+// characters, whatever the system maps them to; the control characters at
+// 0x1A, 0x1C and 0x7F are exchanged (0x1A gives U+001C, 0x1C gives U+007F,
+// 0x7F gives U+001A) as the tool chain's table has them. Which pairs are
+// characters, and which, comes from the system.
+class TCp932Table {
+ public:
+  TCp932Table() {
+    unsigned leads = 0;
+    for (unsigned byte = 0; byte < 0x100; ++byte) {
+      if (IsLeadByte(byte)) {
+        lead_index_[byte] = static_cast<std::uint8_t>(++leads);
+      } else {
+        const char bytes[1] = {static_cast<char>(byte)};
+        single_[byte] = DecodeOrSubstitute(bytes, kSubstitute);
+      }
+    }
+    for (const unsigned byte : {0x80u, 0xA0u, 0xFDu, 0xFEu, 0xFFu}) single_[byte] = kSubstitute;
+    single_[0x1A] = 0x1C;
+    single_[0x1C] = 0x7F;
+    single_[0x7F] = 0x1A;
+    pairs_.assign(kLeadBytes * 0x100, kSubstitute);
+    for (unsigned lead = 0; lead < 0x100; ++lead) {
+      if (!IsLeadByte(lead)) continue;
+      for (unsigned trail = 0; trail < 0x100; ++trail) {
+        if (!IsTrailByte(trail)) continue;
+        const char bytes[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+        pairs_[Index(lead, trail)] = DecodeOrSubstitute(bytes, kReplacement);
+      }
+    }
+  }
+
+  bool IsLead(XMLByte byte) const noexcept { return lead_index_[byte] != 0; }
+  char16_t Single(XMLByte byte) const noexcept { return single_[byte]; }
+  // For a lead byte; kSubstitute when `trail` is no trail byte.
+  char16_t Pair(XMLByte lead, XMLByte trail) const noexcept { return pairs_[Index(lead, trail)]; }
+
+ private:
+  std::size_t Index(unsigned lead, unsigned trail) const noexcept {
+    return (lead_index_[lead] - 1u) * 0x100u + trail;
+  }
+
+  // What the system decodes `bytes` to when they are one character of one
+  // UTF-16 unit; else `otherwise`.
+  template <std::size_t kLength>
+  static char16_t DecodeOrSubstitute(const char (&bytes)[kLength], char16_t otherwise) {
+    wchar_t decoded[2] = {};
+    const int count = ::MultiByteToWideChar(kCodePage, MB_ERR_INVALID_CHARS, bytes,
+                                            static_cast<int>(kLength), decoded, 2);
+    return count == 1 ? static_cast<char16_t>(decoded[0]) : otherwise;
+  }
+
+  std::array<std::uint8_t, 0x100> lead_index_{};  // 0, or 1 + the lead byte's row
+  std::array<char16_t, 0x100> single_{};
+  std::vector<char16_t> pairs_;  // a row of 256 per lead byte
+};
+
+// Decodes code page 932 with the table; encodes through the system's
+// converter. A lead byte last in the input is left uneaten until its trail
+// byte arrives; no call keeps state for the next.
+class TCp932Transcoder final : public xercesc::XMLTranscoder {
+ public:
+  TCp932Transcoder(std::shared_ptr<const TCp932Table> table, XMLSize_t block_size,
+                   xercesc::MemoryManager* manager)
+      : XMLTranscoder(kShownName, block_size, manager),
+        table_(std::move(table)),
+        encoder_(kShownName, kCodePage, block_size, manager) {}
+
+  XMLSize_t transcodeFrom(const XMLByte* src_data, XMLSize_t src_count, XMLCh* to_fill,
+                          XMLSize_t max_chars, XMLSize_t& bytes_eaten,
+                          unsigned char* char_sizes) override {
+    const XMLByte* src = src_data;
+    const XMLByte* const end = src_data + src_count;
+    XMLSize_t chars = 0;
+    for (; src != end && chars != max_chars; ++chars) {
+      if (!table_->IsLead(*src)) {
+        to_fill[chars] = table_->Single(*src++);
+        char_sizes[chars] = 1;
+      } else if (end - src < 2) {
+        break;
+      } else if (IsTrailByte(src[1])) {
+        to_fill[chars] = table_->Pair(src[0], src[1]);
+        char_sizes[chars] = 2;
+        src += 2;
+      } else {
+        // The byte after it starts the next character.
+        to_fill[chars] = kSubstitute;
+        char_sizes[chars] = 1;
+        ++src;
+      }
+    }
+    bytes_eaten = static_cast<XMLSize_t>(src - src_data);
+    return chars;
+  }
+
+  XMLSize_t transcodeTo(const XMLCh* src_data, XMLSize_t src_count, XMLByte* to_fill,
+                        XMLSize_t max_bytes, XMLSize_t& chars_eaten, UnRepOpts options) override {
+    return encoder_.transcodeTo(src_data, src_count, to_fill, max_bytes, chars_eaten, options);
+  }
+
+  bool canTranscodeTo(unsigned int to_check) override { return encoder_.canTranscodeTo(to_check); }
+
+ private:
+  std::shared_ptr<const TCp932Table> table_;
+  xercesc::Win32Transcoder encoder_;
+};
+
+// Makes the converter for code page 932 under the delegate's name.
 class TCodePageMap final : public xercesc::ENameMap {
  public:
-  TCodePageMap() : ENameMap(kDelegateName) {}
+  TCodePageMap() : ENameMap(kDelegateName), table_(std::make_shared<const TCp932Table>()) {}
 
   xercesc::XMLTranscoder* makeNew(XMLSize_t block_size,
                                   xercesc::MemoryManager* manager) const override {
     // The parser adopts the converter; it was made with `manager`, which
     // deletes it.
-    return new (manager) xercesc::Win32Transcoder(kShownName, kCodePage, block_size, manager);
+    return new (manager) TCp932Transcoder(table_, block_size, manager);
   }
+
+ private:
+  std::shared_ptr<const TCp932Table> table_;
 };
 
 }  // namespace
 
-// The system's converter for code page 932, under the usual spellings of
-// Shift_JIS and the names the system's database gives it on Windows
-// ("csWindows31J", "windows-932"), whether or not the database of this
-// system has them: a document reads the same on every Windows.
+// The converter for code page 932, under the usual spellings of Shift_JIS
+// and the names the system's database gives it on Windows ("csWindows31J",
+// "windows-932"), whether or not the database of this system has them: a
+// document reads the same on every Windows, and as on the other systems.
 std::optional<TSjisConverter> FindSjisConverter() {
   const xercesc::XMLTransService* const service = xercesc::XMLPlatformUtils::fgTransService;
   if (service == nullptr || !xercesc::XMLString::equals(service->getId(), kWin32ServiceId) ||

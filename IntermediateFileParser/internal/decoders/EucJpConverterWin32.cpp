@@ -1,0 +1,220 @@
+#include <windows.h>
+
+#include <array>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+#include <xercesc/util/PlatformUtils.hpp>
+#include <xercesc/util/TransENameMap.hpp>
+#include <xercesc/util/TransService.hpp>
+#include <xercesc/util/Transcoders/Win32/Win32TransService.hpp>
+#include <xercesc/util/XMLString.hpp>
+
+#include "IntermediateFileParser/internal/decoders/EucJpConverter.h"
+#include "IntermediateFileParser/internal/decoders/SjisConverter.h"
+
+namespace ifp::internal {
+namespace {
+
+constexpr XMLCh kWin32ServiceId[] = u"Win32";
+// The code page the JIS X 0208 pairs and the half-width katakana are asked
+// of: the tool chain's Shift_JIS, whose characters EUC-JP shares (row 13 and
+// the IBM extensions in rows 89-92 included), so both read alike.
+constexpr unsigned kSjisCodePage = 932;
+// EUC-JP as the system has it: for JIS X 0212, after 0x8F, where the system
+// has it, and for encoding.
+constexpr unsigned kCodePage = 20932;
+// The name the converter gives in its messages.
+constexpr XMLCh kShownName[] = u"EUC-JP";
+
+// The spellings documents give EUC-JP that the ICU-based build reads, in
+// upper case, as the parser looks names up.
+constexpr const char* kEucJpNames[] = {"EUC-JP",
+                                       "EUCJP",
+                                       "EUC_JP",
+                                       "X-EUC-JP",
+                                       "X-EUCJP",
+                                       "X_EUC_JP",
+                                       "EUCJIS",
+                                       "UJIS",
+                                       "EUC-JP-2007",
+                                       "CSEUCPKDFMTJAPANESE",
+                                       "EXTENDED_UNIX_CODE_PACKED_FORMAT_FOR_JAPANESE"};
+
+// What a byte sequence that is no character decodes to, as on the other
+// systems' converter: the substitute control character where a byte cannot
+// start or continue a character (the parser refuses it), the replacement
+// character for a well-formed sequence without a character (it reads on).
+constexpr char16_t kSubstitute = 0x1A;
+constexpr char16_t kReplacement = 0xFFFD;
+
+constexpr bool IsHigh(unsigned byte) { return byte >= 0xA1 && byte <= 0xFE; }
+
+// The characters of the pairs and triples, asked of the system once, when
+// the converter is registered; U+FFFD where it has none.
+class TEucJpTable {
+ public:
+  TEucJpTable() : pairs_(0x100 * 0x100, kReplacement), triples_(0x100 * 0x100, kReplacement) {
+    for (unsigned second = 0xA1; second <= 0xDF; ++second) {
+      const char katakana[1] = {static_cast<char>(second)};
+      pairs_[0x8E00 | second] = Decode(kSjisCodePage, katakana);
+    }
+    // Three more after 0x8E, as the tool chain's table has them.
+    pairs_[0x8EE0] = 0xA2;
+    pairs_[0x8EE1] = 0xA3;
+    pairs_[0x8EE2] = 0xAC;
+    for (unsigned first = 0xA1; first <= 0xFE; ++first) {
+      for (unsigned second = 0xA1; second <= 0xFE; ++second) {
+        pairs_[first << 8 | second] = Decode(kSjisCodePage, ShiftJisOf(first, second));
+        const char triple[3] = {'\x8F', static_cast<char>(first), static_cast<char>(second)};
+        triples_[first << 8 | second] = Decode(kCodePage, triple);
+      }
+    }
+  }
+
+  char16_t Pair(XMLByte first, XMLByte second) const noexcept {
+    return pairs_[static_cast<unsigned>(first) << 8 | second];
+  }
+  // After 0x8F.
+  char16_t Triple(XMLByte second, XMLByte third) const noexcept {
+    return triples_[static_cast<unsigned>(second) << 8 | third];
+  }
+
+ private:
+  // The Shift_JIS pair of the JIS X 0208 character at row `first` - 0xA0,
+  // column `second` - 0xA0.
+  static std::array<char, 2> ShiftJisOf(unsigned first, unsigned second) {
+    const unsigned row = first - 0xA0;
+    const unsigned column = second - 0xA0;
+    const unsigned lead = (row + 1) / 2 + (row <= 62 ? 0x80 : 0xC0);
+    const unsigned trail = row % 2 == 1 ? column + (column <= 63 ? 0x3F : 0x40) : column + 0x9E;
+    return {static_cast<char>(lead), static_cast<char>(trail)};
+  }
+
+  // What the system decodes `bytes` to in `code_page` when they are one
+  // character of one UTF-16 unit; else U+FFFD.
+  template <std::size_t kLength>
+  static char16_t Decode(unsigned code_page, const char (&bytes)[kLength]) {
+    return Decode(code_page, bytes, kLength);
+  }
+  static char16_t Decode(unsigned code_page, const std::array<char, 2>& bytes) {
+    return Decode(code_page, bytes.data(), bytes.size());
+  }
+  static char16_t Decode(unsigned code_page, const char* bytes, std::size_t length) {
+    wchar_t decoded[2] = {};
+    const int count = ::MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, bytes,
+                                            static_cast<int>(length), decoded, 2);
+    return count == 1 ? static_cast<char16_t>(decoded[0]) : kReplacement;
+  }
+
+  std::vector<char16_t> pairs_;
+  std::vector<char16_t> triples_;
+};
+
+// Decodes EUC-JP with the table; encodes through the system's converter. A
+// character unfinished at the end of the input is left uneaten until the
+// rest arrives; no call keeps state for the next.
+class TEucJpTranscoder final : public xercesc::XMLTranscoder {
+ public:
+  TEucJpTranscoder(std::shared_ptr<const TEucJpTable> table, XMLSize_t block_size,
+                   xercesc::MemoryManager* manager)
+      : XMLTranscoder(kShownName, block_size, manager),
+        table_(std::move(table)),
+        encoder_(kShownName, kCodePage, block_size, manager) {}
+
+  XMLSize_t transcodeFrom(const XMLByte* src_data, XMLSize_t src_count, XMLCh* to_fill,
+                          XMLSize_t max_chars, XMLSize_t& bytes_eaten,
+                          unsigned char* char_sizes) override {
+    const XMLByte* src = src_data;
+    const XMLByte* const end = src_data + src_count;
+    XMLSize_t chars = 0;
+    for (; src != end && chars != max_chars; ++chars) {
+      const std::size_t left = static_cast<std::size_t>(end - src);
+      char16_t c = kSubstitute;
+      std::size_t size = 1;
+      const unsigned first = src[0];
+      if (first < 0x8E || (first >= 0x90 && first <= 0x9F)) {
+        c = static_cast<char16_t>(first);
+      } else if (first == 0xA0 || first == 0xFF) {
+        // no character, alone
+      } else if (left < 2) {
+        break;
+      } else if (const unsigned second = src[1]; second < 0xA0) {
+        // the byte after it starts the next character
+      } else if (second == 0xA0 || second == 0xFF) {
+        c = kReplacement;
+        size = 2;
+      } else if (first == 0x8E) {
+        if (second <= 0xE4) {
+          c = second <= 0xE2 ? table_->Pair(src[0], src[1]) : kReplacement;
+          size = 2;
+        }
+      } else if (first != 0x8F) {
+        c = table_->Pair(src[0], src[1]);
+        size = 2;
+      } else if (left < 3) {
+        break;
+      } else if (IsHigh(src[2])) {
+        c = table_->Triple(src[1], src[2]);
+        size = 3;
+      }
+      to_fill[chars] = c;
+      char_sizes[chars] = static_cast<unsigned char>(size);
+      src += size;
+    }
+    bytes_eaten = static_cast<XMLSize_t>(src - src_data);
+    return chars;
+  }
+
+  XMLSize_t transcodeTo(const XMLCh* src_data, XMLSize_t src_count, XMLByte* to_fill,
+                        XMLSize_t max_bytes, XMLSize_t& chars_eaten, UnRepOpts options) override {
+    return encoder_.transcodeTo(src_data, src_count, to_fill, max_bytes, chars_eaten, options);
+  }
+
+  bool canTranscodeTo(unsigned int to_check) override { return encoder_.canTranscodeTo(to_check); }
+
+ private:
+  std::shared_ptr<const TEucJpTable> table_;
+  xercesc::Win32Transcoder encoder_;
+};
+
+// Makes the converter for one name, all sharing one table.
+class TEucJpMap final : public xercesc::ENameMap {
+ public:
+  TEucJpMap(const XMLCh* name, std::shared_ptr<const TEucJpTable> table)
+      : ENameMap(name), table_(std::move(table)) {}
+
+  xercesc::XMLTranscoder* makeNew(XMLSize_t block_size,
+                                  xercesc::MemoryManager* manager) const override {
+    // The parser adopts the converter; it was made with `manager`, which
+    // deletes it.
+    return new (manager) TEucJpTranscoder(table_, block_size, manager);
+  }
+
+ private:
+  std::shared_ptr<const TEucJpTable> table_;
+};
+
+}  // namespace
+
+bool RegisterEucJpConverter() {
+  const xercesc::XMLTransService* const service = xercesc::XMLPlatformUtils::fgTransService;
+  if (service == nullptr || !xercesc::XMLString::equals(service->getId(), kWin32ServiceId) ||
+      !::IsValidCodePage(kSjisCodePage) || !::IsValidCodePage(kCodePage)) {
+    return false;
+  }
+  const auto table = std::make_shared<const TEucJpTable>();
+  for (const char* name : kEucJpNames) {
+    const std::string upper = UpperCase(name);
+    const std::u16string wide(upper.begin(), upper.end());
+    // The registry adopts the map and drops one registered before under the
+    // same name.
+    auto map = std::make_unique<TEucJpMap>(wide.c_str(), table);
+    const XMLCh* const key = map->getKey();
+    xercesc::XMLTransService::addEncoding(key, map.release());
+  }
+  return true;
+}
+
+}  // namespace ifp::internal

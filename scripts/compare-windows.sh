@@ -1,0 +1,186 @@
+#!/usr/bin/env bash
+# Runs the Linux converter and the Windows one (under Wine) over the same
+# documents and compares, for each, the exit status, the table file's bytes
+# (or that neither wrote one) and the standard output's bytes, the Windows
+# side's CR LF taken as LF:
+#   scripts/compare-windows.sh
+# The documents: every one in tests/data/, examples/ and fuzz/regressions/,
+# the benchmark's typical document at several sizes in every encoding, and
+# variants of all of these with bytes, attributes and lines changed (from a
+# fixed seed, so every run compares the same ones). Both converters run in
+# a folder of their own with the same relative paths, so that messages name
+# the same files. Needs build/ (the Linux converter is built if missing) and
+# build-windows/ built. Exits non-zero when any document differs, listing
+# them; the documents of the run stay in build-windows/compare/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+linux=$root/build/converter/morv_conv
+windows=$root/build-windows/converter/morv_conv.exe
+fail() {
+  echo "compare-windows: $*" >&2
+  exit 1
+}
+[[ -f $windows ]] || fail "no $windows: build build-windows/ first"
+if [[ ! -x $linux ]]; then
+  [[ -f build/CMakeCache.txt ]] || cmake --preset default >/dev/null
+  cmake --build build --target morv_conv -j2 >/dev/null
+fi
+
+work=$root/build-windows/compare
+rm -rf "$work"
+mkdir -p "$work/docs"
+python3 - "$root" "$work/docs" <<'PYTHON'
+import os, random, re, shutil, subprocess, sys
+
+root, docs = sys.argv[1], sys.argv[2]
+sys.path.insert(0, os.path.join(root, "tests", "data"))
+from generate import euc_jp  # noqa: E402
+
+bases = {}
+for folder in ("tests/data", "examples", "fuzz/regressions"):
+    for name in sorted(os.listdir(os.path.join(root, folder))):
+        path = os.path.join(root, folder, name)
+        if os.path.isfile(path) and not name.endswith((".bin", ".py")):
+            with open(path, "rb") as f:
+                bases[folder.replace("/", "-") + "-" + name] = f.read()
+
+# The benchmark's typical document at several sizes, in every encoding.
+for scale in (1, 3, 10):
+    path = os.path.join(docs, "typical.tmp")
+    subprocess.run([sys.executable, os.path.join(root, "bench", "generate.py"), "typical", path,
+                    str(scale)], check=True)
+    with open(path, "rb") as f:
+        sjis = f.read()
+    os.remove(path)
+    text = sjis.decode("cp932")
+    bases[f"typical-{scale}-sjis.xml"] = sjis
+    bases[f"typical-{scale}-utf8.xml"] = text.replace('"Shift_JIS"', '"UTF-8"').encode("utf-8")
+    bases[f"typical-{scale}-utf16.xml"] = text.replace('"Shift_JIS"', '"UTF-16"').encode("utf-16")
+    bases[f"typical-{scale}-eucjp.xml"] = euc_jp(text.replace('"Shift_JIS"', '"EUC-JP"'))
+
+random.seed(20261208)
+names = ["Shift_JIS", "SJIS", "CP932", "windows-31j", "MS_Kanji", "x-sjis", "csShiftJIS",
+         "shift-jis", "MS932", "EUC-JP", "eucJP", "ujis", "x-euc-jp", "UTF-8", "utf8",
+         "UTF-16", "ISO-8859-1", "x-unknown"]
+odd_bytes = [0x80, 0xA0, 0xFD, 0xFF, 0x1A, 0x1C, 0x7F, 0x81, 0x85, 0x8E, 0x8F, 0xEB, 0xEF, 0xFC,
+             0x00, 0x0D, 0x3C, 0x26]
+
+
+def mutate(data):
+    kind = random.randrange(7)
+    if kind == 0 and data:  # bytes replaced, often by bytes at the edges of the encodings
+        data = bytearray(data)
+        for _ in range(random.randint(1, 3)):
+            at = random.randrange(len(data))
+            data[at] = random.choice(odd_bytes) if random.random() < 0.7 else random.randrange(256)
+        return bytes(data)
+    if kind == 1:  # a number in an attribute changed
+        numbers = list(re.finditer(rb'="(-?\d+)"', data))
+        if numbers:
+            m = random.choice(numbers)
+            value = int(m.group(1))
+            new = random.choice([value + 1, value - 1, 0, -1, 2**31, 2**32 + value, 65536])
+            return data[:m.start(1)] + str(new).encode() + data[m.end(1):]
+    if kind == 2:  # a line dropped
+        lines = data.split(b"\n")
+        if len(lines) > 2:
+            del lines[random.randrange(len(lines))]
+            return b"\n".join(lines)
+    if kind == 3 and data:  # truncated
+        return data[:random.randrange(len(data))]
+    if kind == 4:  # another encoding declared
+        return re.sub(rb'encoding="[^"]*"', b'encoding="' + random.choice(names).encode() + b'"',
+                      data, count=1)
+    if kind == 5:  # a pair of bytes in the title
+        pair = bytes([random.choice([0x81, 0x85, 0x87, 0xEB, 0xEF, 0xFC, 0xA4, 0x8E, 0x8F]),
+                      random.randrange(0x30, 0x100)])
+        return data.replace(b"<title>", b"<title>" + pair, 1)
+    # a number in a list changed
+    numbers = list(re.finditer(rb"(?<=[ \n>])\d+(?=[ \n<])", data[:200000]))
+    if numbers:
+        m = random.choice(numbers)
+        new = random.choice([b"-1", b"65536", b"99999999999", b"1e3", b"0x10", b"+3", b""])
+        return data[:m.start()] + new + data[m.end():]
+    return data + b"<extra/>"
+
+
+for name, data in sorted(bases.items()):
+    with open(os.path.join(docs, name), "wb") as f:
+        f.write(data)
+small = [(n, d) for n, d in sorted(bases.items()) if len(d) < 2_000_000]
+for i in range(320):
+    name, data = small[i % len(small)]
+    for _ in range(random.choice([1, 1, 2])):
+        data = mutate(data)
+    with open(os.path.join(docs, f"variant-{i:03d}-{name}"), "wb") as f:
+        f.write(data)
+PYTHON
+
+mapfile -t documents < <(cd "$work/docs" && ls)
+for side in linux windows; do
+  mkdir -p "$work/$side/out" "$work/$side/stdout" "$work/$side/status"
+  ln -s ../docs "$work/$side/docs"
+done
+
+# Linux.
+(
+  cd "$work/linux"
+  for doc in "${documents[@]}"; do
+    status=0
+    "$linux" "docs/$doc" "out/$doc.bin" >"stdout/$doc" 2>/dev/null || status=$?
+    echo "$status" >"status/$doc"
+  done
+)
+
+# Windows: one batch file, one Wine start.
+(
+  cd "$work/windows"
+  cp "$windows" morv_conv.exe
+  {
+    echo "@echo off"
+    for doc in "${documents[@]}"; do
+      echo "morv_conv.exe docs/$doc out/$doc.bin >stdout\\$doc 2>nul"
+      echo "echo %ERRORLEVEL% >status\\$doc"
+    done
+  } >run.bat
+  # The batch's own status says nothing: each document's is in its file.
+  "$root/scripts/wine-run.sh" "$root/build-windows/wine-prefix" cmd /c run.bat >/dev/null || true
+)
+
+python3 - "$work" "${documents[@]}" <<'PYTHON'
+import os, sys
+
+work, documents = sys.argv[1], sys.argv[2:]
+
+
+def read(*parts):
+    path = os.path.join(work, *parts)
+    if not os.path.exists(path):
+        return None
+    with open(path, "rb") as f:
+        return f.read()
+
+
+differ = []
+statuses = {}
+for doc in documents:
+    linux = (read("linux", "status", doc).strip(), read("linux", "out", doc + ".bin"),
+             read("linux", "stdout", doc))
+    status = read("windows", "status", doc)
+    out = read("windows", "stdout", doc)
+    windows = (status.strip() if status is not None else None,
+               read("windows", "out", doc + ".bin"),
+               out.replace(b"\r\n", b"\n") if out is not None else None)
+    statuses[linux[0]] = statuses.get(linux[0], 0) + 1
+    what = [name for name, a, b in zip(("status", "table", "stdout"), linux, windows) if a != b]
+    if what:
+        differ.append(f"  {doc}: {', '.join(what)} (Linux {linux[0].decode()}, "
+                      f"Windows {windows[0].decode() if windows[0] is not None else 'none'})")
+summary = ", ".join(f"{n} with status {s.decode()}" for s, n in sorted(statuses.items()))
+print(f"compare-windows: {len(documents)} documents compared ({summary}); "
+      f"{len(differ)} differ")
+for line in differ:
+    print(line)
+sys.exit(1 if differ else 0)
+PYTHON
