@@ -1,5 +1,7 @@
 #include "platform/windows/WideText.h"
 
+#include "platform/Utf8.h"
+
 namespace morv::os::windows {
 
 std::optional<std::wstring> WidePath(const std::string& path) {
@@ -59,21 +61,7 @@ std::string NarrowPath(const wchar_t* text, std::size_t length) {
       c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<char16_t>(text[i + 1]) - 0xDC00);
       ++i;
     }
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
+    AppendUtf8(out, c);
   }
   return out;
 }
