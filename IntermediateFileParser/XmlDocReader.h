@@ -73,7 +73,8 @@ class TXmlDocReader {
   // 32 bits).
   static int ToInt(const TAttribute& attribute);
   // Appends the numbers of `text` to `values` and requires the list to hold
-  // exactly `expected` values then; throws TReadError otherwise.
+  // exactly `expected` values then. Otherwise it throws: called from a hook,
+  // that ends the read, which then fails with kind kCount.
   static void ToIntList(std::vector<int>& values, const std::string& text, std::int64_t expected);
 
  protected:
