@@ -192,20 +192,6 @@ class CleanupSignalsHeld {
 
 }  // namespace
 
-Descriptor::Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-
-Descriptor& Descriptor::operator=(Descriptor&& other) noexcept {
-  if (this != &other) {
-    Close();
-    fd_ = std::exchange(other.fd_, -1);
-  }
-  return *this;
-}
-
-Descriptor::~Descriptor() { Close(); }
-
-int Descriptor::Release() noexcept { return std::exchange(fd_, -1); }
-
 bool Descriptor::Close() noexcept {
   if (fd_ < 0) return true;
   return ::close(std::exchange(fd_, -1)) == 0;

@@ -10,21 +10,6 @@
 
 namespace morv::os {
 
-TInputFile::TInputFile(TInputFile&& other) noexcept
-    : handle_(std::exchange(other.handle_, kClosed)), size_(other.size_), id_(other.id_) {}
-
-TInputFile& TInputFile::operator=(TInputFile&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = std::exchange(other.handle_, kClosed);
-    size_ = other.size_;
-    id_ = other.id_;
-  }
-  return *this;
-}
-
-TInputFile::~TInputFile() { Close(); }
-
 void TInputFile::Close() noexcept {
   if (handle_ != kClosed) ::close(static_cast<int>(std::exchange(handle_, kClosed)));
 }

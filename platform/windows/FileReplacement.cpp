@@ -145,20 +145,6 @@ std::FILE* StreamOf(Descriptor& file) {
 
 }  // namespace
 
-Descriptor::Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-
-Descriptor& Descriptor::operator=(Descriptor&& other) noexcept {
-  if (this != &other) {
-    Close();
-    fd_ = std::exchange(other.fd_, -1);
-  }
-  return *this;
-}
-
-Descriptor::~Descriptor() { Close(); }
-
-int Descriptor::Release() noexcept { return std::exchange(fd_, -1); }
-
 bool Descriptor::Close() noexcept {
   if (fd_ < 0) return true;
   return ::_close(std::exchange(fd_, -1)) == 0;

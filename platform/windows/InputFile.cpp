@@ -14,21 +14,6 @@ HANDLE HandleOf(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle);
 
 }  // namespace
 
-TInputFile::TInputFile(TInputFile&& other) noexcept
-    : handle_(std::exchange(other.handle_, kClosed)), size_(other.size_), id_(other.id_) {}
-
-TInputFile& TInputFile::operator=(TInputFile&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = std::exchange(other.handle_, kClosed);
-    size_ = other.size_;
-    id_ = other.id_;
-  }
-  return *this;
-}
-
-TInputFile::~TInputFile() { Close(); }
-
 void TInputFile::Close() noexcept {
   if (handle_ != kClosed) ::CloseHandle(HandleOf(std::exchange(handle_, kClosed)));
 }
