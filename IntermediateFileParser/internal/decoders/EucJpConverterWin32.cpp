@@ -13,6 +13,7 @@
 
 #include "IntermediateFileParser/internal/decoders/EucJpConverter.h"
 #include "IntermediateFileParser/internal/decoders/SjisConverter.h"
+#include "IntermediateFileParser/internal/decoders/Win32TableTranscoder.h"
 
 namespace ifp::internal {
 namespace {
@@ -80,6 +81,37 @@ class TEucJpTable {
   char16_t Triple(XMLByte second, XMLByte third) const noexcept {
     return triples_[static_cast<unsigned>(second) << 8 | third];
   }
+  // The character at `bytes` (see TWin32TableTranscoder): a character whose
+  // bytes have not all arrived waits for them.
+  std::size_t Next(const XMLByte* bytes, std::size_t left, char16_t& c) const noexcept {
+    const unsigned first = bytes[0];
+    c = kSubstitute;
+    if (first < 0x8E || (first >= 0x90 && first <= 0x9F)) {
+      c = static_cast<char16_t>(first);
+      return 1;
+    }
+    if (first == 0xA0 || first == 0xFF) return 1;  // no character, alone
+    if (left < 2) return 0;
+    const unsigned second = bytes[1];
+    if (second < 0xA0) return 1;  // the byte after it starts the next character
+    if (second == 0xA0 || second == 0xFF) {
+      c = kReplacement;
+      return 2;
+    }
+    if (first == 0x8E) {
+      if (second > 0xE4) return 1;
+      c = second <= 0xE2 ? Pair(bytes[0], bytes[1]) : kReplacement;
+      return 2;
+    }
+    if (first != 0x8F) {
+      c = Pair(bytes[0], bytes[1]);
+      return 2;
+    }
+    if (left < 3) return 0;
+    if (!IsHigh(bytes[2])) return 1;
+    c = Triple(bytes[1], bytes[2]);
+    return 3;
+  }
 
  private:
   // The Shift_JIS pair of the JIS X 0208 character at row `first` - 0xA0,
@@ -112,90 +144,6 @@ class TEucJpTable {
   std::vector<char16_t> triples_;
 };
 
-// Decodes EUC-JP with the table; encodes through the system's converter. A
-// character unfinished at the end of the input is left uneaten until the
-// rest arrives; no call keeps state for the next.
-class TEucJpTranscoder final : public xercesc::XMLTranscoder {
- public:
-  TEucJpTranscoder(std::shared_ptr<const TEucJpTable> table, XMLSize_t block_size,
-                   xercesc::MemoryManager* manager)
-      : XMLTranscoder(kShownName, block_size, manager),
-        table_(std::move(table)),
-        encoder_(kShownName, kCodePage, block_size, manager) {}
-
-  XMLSize_t transcodeFrom(const XMLByte* src_data, XMLSize_t src_count, XMLCh* to_fill,
-                          XMLSize_t max_chars, XMLSize_t& bytes_eaten,
-                          unsigned char* char_sizes) override {
-    const XMLByte* src = src_data;
-    const XMLByte* const end = src_data + src_count;
-    XMLSize_t chars = 0;
-    for (; src != end && chars != max_chars; ++chars) {
-      const std::size_t left = static_cast<std::size_t>(end - src);
-      char16_t c = kSubstitute;
-      std::size_t size = 1;
-      const unsigned first = src[0];
-      if (first < 0x8E || (first >= 0x90 && first <= 0x9F)) {
-        c = static_cast<char16_t>(first);
-      } else if (first == 0xA0 || first == 0xFF) {
-        // no character, alone
-      } else if (left < 2) {
-        break;
-      } else if (const unsigned second = src[1]; second < 0xA0) {
-        // the byte after it starts the next character
-      } else if (second == 0xA0 || second == 0xFF) {
-        c = kReplacement;
-        size = 2;
-      } else if (first == 0x8E) {
-        if (second <= 0xE4) {
-          c = second <= 0xE2 ? table_->Pair(src[0], src[1]) : kReplacement;
-          size = 2;
-        }
-      } else if (first != 0x8F) {
-        c = table_->Pair(src[0], src[1]);
-        size = 2;
-      } else if (left < 3) {
-        break;
-      } else if (IsHigh(src[2])) {
-        c = table_->Triple(src[1], src[2]);
-        size = 3;
-      }
-      to_fill[chars] = c;
-      char_sizes[chars] = static_cast<unsigned char>(size);
-      src += size;
-    }
-    bytes_eaten = static_cast<XMLSize_t>(src - src_data);
-    return chars;
-  }
-
-  XMLSize_t transcodeTo(const XMLCh* src_data, XMLSize_t src_count, XMLByte* to_fill,
-                        XMLSize_t max_bytes, XMLSize_t& chars_eaten, UnRepOpts options) override {
-    return encoder_.transcodeTo(src_data, src_count, to_fill, max_bytes, chars_eaten, options);
-  }
-
-  bool canTranscodeTo(unsigned int to_check) override { return encoder_.canTranscodeTo(to_check); }
-
- private:
-  std::shared_ptr<const TEucJpTable> table_;
-  xercesc::Win32Transcoder encoder_;
-};
-
-// Makes the converter for one name, all sharing one table.
-class TEucJpMap final : public xercesc::ENameMap {
- public:
-  TEucJpMap(const XMLCh* name, std::shared_ptr<const TEucJpTable> table)
-      : ENameMap(name), table_(std::move(table)) {}
-
-  xercesc::XMLTranscoder* makeNew(XMLSize_t block_size,
-                                  xercesc::MemoryManager* manager) const override {
-    // The parser adopts the converter; it was made with `manager`, which
-    // deletes it.
-    return new (manager) TEucJpTranscoder(table_, block_size, manager);
-  }
-
- private:
-  std::shared_ptr<const TEucJpTable> table_;
-};
-
 }  // namespace
 
 bool RegisterEucJpConverter() {
@@ -210,7 +158,8 @@ bool RegisterEucJpConverter() {
     const std::u16string wide(upper.begin(), upper.end());
     // The registry adopts the map and drops one registered before under the
     // same name.
-    auto map = std::make_unique<TEucJpMap>(wide.c_str(), table);
+    auto map =
+        std::make_unique<TWin32TableMap<TEucJpTable>>(wide.c_str(), kShownName, kCodePage, table);
     const XMLCh* const key = map->getKey();
     xercesc::XMLTransService::addEncoding(key, map.release());
   }

@@ -12,6 +12,7 @@
 #include <xercesc/util/XMLString.hpp>
 
 #include "IntermediateFileParser/internal/decoders/SjisConverter.h"
+#include "IntermediateFileParser/internal/decoders/Win32TableTranscoder.h"
 
 namespace ifp::internal {
 namespace {
@@ -85,6 +86,23 @@ class TCp932Table {
   // For a lead byte; kSubstitute when `trail` is no trail byte.
   char16_t Pair(XMLByte lead, XMLByte trail) const noexcept { return pairs_[Index(lead, trail)]; }
 
+  // The character at `bytes` (see TWin32TableTranscoder): a lead byte last
+  // in the input waits for its trail byte.
+  std::size_t Next(const XMLByte* bytes, std::size_t left, char16_t& c) const noexcept {
+    if (!IsLead(bytes[0])) {
+      c = Single(bytes[0]);
+      return 1;
+    }
+    if (left < 2) return 0;
+    if (IsTrailByte(bytes[1])) {
+      c = Pair(bytes[0], bytes[1]);
+      return 2;
+    }
+    // The byte after it starts the next character.
+    c = kSubstitute;
+    return 1;
+  }
+
  private:
   std::size_t Index(unsigned lead, unsigned trail) const noexcept {
     return (lead_index_[lead] - 1u) * 0x100u + trail;
@@ -105,72 +123,6 @@ class TCp932Table {
   std::vector<char16_t> pairs_;  // a row of 256 per lead byte
 };
 
-// Decodes code page 932 with the table; encodes through the system's
-// converter. A lead byte last in the input is left uneaten until its trail
-// byte arrives; no call keeps state for the next.
-class TCp932Transcoder final : public xercesc::XMLTranscoder {
- public:
-  TCp932Transcoder(std::shared_ptr<const TCp932Table> table, XMLSize_t block_size,
-                   xercesc::MemoryManager* manager)
-      : XMLTranscoder(kShownName, block_size, manager),
-        table_(std::move(table)),
-        encoder_(kShownName, kCodePage, block_size, manager) {}
-
-  XMLSize_t transcodeFrom(const XMLByte* src_data, XMLSize_t src_count, XMLCh* to_fill,
-                          XMLSize_t max_chars, XMLSize_t& bytes_eaten,
-                          unsigned char* char_sizes) override {
-    const XMLByte* src = src_data;
-    const XMLByte* const end = src_data + src_count;
-    XMLSize_t chars = 0;
-    for (; src != end && chars != max_chars; ++chars) {
-      if (!table_->IsLead(*src)) {
-        to_fill[chars] = table_->Single(*src++);
-        char_sizes[chars] = 1;
-      } else if (end - src < 2) {
-        break;
-      } else if (IsTrailByte(src[1])) {
-        to_fill[chars] = table_->Pair(src[0], src[1]);
-        char_sizes[chars] = 2;
-        src += 2;
-      } else {
-        // The byte after it starts the next character.
-        to_fill[chars] = kSubstitute;
-        char_sizes[chars] = 1;
-        ++src;
-      }
-    }
-    bytes_eaten = static_cast<XMLSize_t>(src - src_data);
-    return chars;
-  }
-
-  XMLSize_t transcodeTo(const XMLCh* src_data, XMLSize_t src_count, XMLByte* to_fill,
-                        XMLSize_t max_bytes, XMLSize_t& chars_eaten, UnRepOpts options) override {
-    return encoder_.transcodeTo(src_data, src_count, to_fill, max_bytes, chars_eaten, options);
-  }
-
-  bool canTranscodeTo(unsigned int to_check) override { return encoder_.canTranscodeTo(to_check); }
-
- private:
-  std::shared_ptr<const TCp932Table> table_;
-  xercesc::Win32Transcoder encoder_;
-};
-
-// Makes the converter for code page 932 under the delegate's name.
-class TCodePageMap final : public xercesc::ENameMap {
- public:
-  TCodePageMap() : ENameMap(kDelegateName), table_(std::make_shared<const TCp932Table>()) {}
-
-  xercesc::XMLTranscoder* makeNew(XMLSize_t block_size,
-                                  xercesc::MemoryManager* manager) const override {
-    // The parser adopts the converter; it was made with `manager`, which
-    // deletes it.
-    return new (manager) TCp932Transcoder(table_, block_size, manager);
-  }
-
- private:
-  std::shared_ptr<const TCp932Table> table_;
-};
-
 }  // namespace
 
 // The converter for code page 932, under the usual spellings of Shift_JIS
@@ -184,7 +136,8 @@ std::optional<TSjisConverter> FindSjisConverter() {
     return std::nullopt;
   }
   // The registry adopts the map and drops one registered before.
-  auto map = std::make_unique<TCodePageMap>();
+  auto map = std::make_unique<TWin32TableMap<TCp932Table>>(kDelegateName, kShownName, kCodePage,
+                                                           std::make_shared<const TCp932Table>());
   const XMLCh* const key = map->getKey();
   xercesc::XMLTransService::addEncoding(key, map.release());
   TSjisConverter found{kDelegateName, {}};
