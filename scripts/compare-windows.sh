@@ -134,19 +134,41 @@ done
 )
 
 # Windows: one batch file, one Wine start.
-(
+run_windows() {
+  (
+    cd "$work/windows"
+    {
+      echo "@echo off"
+      for doc in "$@"; do
+        echo "morv_conv.exe docs/$doc out/$doc.bin >stdout\\$doc 2>nul"
+        echo "echo %ERRORLEVEL% >status\\$doc"
+      done
+    } >run.bat
+    # The batch's own status says nothing: each document's is in its file.
+    "$root/scripts/wine-run.sh" "$root/build-windows/wine-prefix" cmd /c run.bat >/dev/null || true
+  )
+}
+cp "$windows" "$work/windows/morv_conv.exe"
+run_windows "${documents[@]}"
+# The converter ends with 0 or 1. Any other status (cmd's 9009, "could not
+# start the program", has been seen under load) or none at all means the
+# program did not run to its end: such a document runs once more, from a clean
+# slate, and only its second result is compared.
+mapfile -t again < <(
   cd "$work/windows"
-  cp "$windows" morv_conv.exe
-  {
-    echo "@echo off"
-    for doc in "${documents[@]}"; do
-      echo "morv_conv.exe docs/$doc out/$doc.bin >stdout\\$doc 2>nul"
-      echo "echo %ERRORLEVEL% >status\\$doc"
-    done
-  } >run.bat
-  # The batch's own status says nothing: each document's is in its file.
-  "$root/scripts/wine-run.sh" "$root/build-windows/wine-prefix" cmd /c run.bat >/dev/null || true
+  for doc in "${documents[@]}"; do
+    status=$(tr -d ' \r\n' <"status/$doc" 2>/dev/null || true)
+    [[ $status == 0 || $status == 1 ]] || echo "$doc"
+  done
 )
+if ((${#again[@]})); then
+  echo "compare-windows: ${#again[@]} document(s) run again, the program not having run to its end:" \
+    "${again[*]}"
+  for doc in "${again[@]}"; do
+    rm -f "$work/windows/status/$doc" "$work/windows/stdout/$doc" "$work/windows/out/$doc.bin"
+  done
+  run_windows "${again[@]}"
+fi
 
 python3 - "$work" "${documents[@]}" <<'PYTHON'
 import os, sys
