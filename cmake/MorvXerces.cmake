@@ -173,9 +173,12 @@ set_target_properties(morv_xerces_lean PROPERTIES
   INTERFACE_INCLUDE_DIRECTORIES "${_morv_xerces_prefix}/include"
   INTERFACE_LINK_LIBRARIES "${_morv_xerces_link_libraries}")
 # The sanitizers' run-time libraries want the shared C++ run-time library
-# beside them, so that they see every allocation.
+# beside them, so that they see every allocation. A static program
+# (morv_static_program) has every run-time library linked in already, and
+# GCC's start-up files for -static-pie do not mix with -static-libgcc.
 if(NOT MORV_SANITIZE AND NOT MORV_BUILD_FUZZ)
-  set_property(TARGET morv_xerces_lean PROPERTY INTERFACE_LINK_OPTIONS -static-libstdc++ -static-libgcc)
+  set_property(TARGET morv_xerces_lean PROPERTY INTERFACE_LINK_OPTIONS
+               "$<$<NOT:$<BOOL:$<TARGET_PROPERTY:MORV_STATIC_PROGRAM>>>:-static-libstdc++;-static-libgcc>")
 endif()
 # The libraries linked in statically bring 12,600 relative relocations (the
 # vtables and pointer tables of Xerces-C, ICU and libstdc++), which the
