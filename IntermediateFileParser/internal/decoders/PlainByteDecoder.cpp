@@ -14,9 +14,11 @@
 namespace ifp::internal {
 namespace {
 
-// Room for what one byte may decode to, and the block size of the
-// transcoders that Probe makes.
+// Room for what one byte may decode to.
 constexpr XMLSize_t kProbeRoom = 4;
+// The bytes probed: those below 0x80. The transcoders that Probe makes take
+// blocks of this size, so that one call may decode all of them.
+constexpr unsigned kProbedBytes = 0x80;
 
 }  // namespace
 
@@ -27,17 +29,48 @@ std::optional<TPlainByteDecoder::TPlainBytes> TPlainByteDecoder::TPlainBytes::Pr
   const auto make_delegate = [&] {
     xercesc::XMLTransService::Codes code = xercesc::XMLTransService::Ok;
     return std::unique_ptr<xercesc::XMLTranscoder>(
-        service->makeNewTranscoderFor(delegate_name, code, kProbeRoom));
+        service->makeNewTranscoderFor(delegate_name, code, kProbedBytes));
   };
   std::unique_ptr<xercesc::XMLTranscoder> delegate = make_delegate();
   if (delegate == nullptr) return std::nullopt;
   TPlainBytes result;
-  for (unsigned byte = 0; byte < 0x80; ++byte) {
-    result.plain_[byte] = DecodesAsItself(*delegate, static_cast<unsigned char>(byte));
-    // A byte that did not come back as itself may have left state behind.
-    if (!result.plain_[byte] && (delegate = make_delegate()) == nullptr) return std::nullopt;
+  unsigned next = 0;
+  while (next < kProbedBytes) {
+    // The bytes from `next` on that one call decodes as themselves: each of
+    // them would decode so alone too, since the bytes before it came back
+    // as themselves and left the delegate's state as it was.
+    const unsigned run = PlainRun(*delegate, static_cast<unsigned char>(next));
+    for (unsigned byte = next; byte < next + run; ++byte) result.plain_[byte] = true;
+    next += run;
+    if (next == kProbedBytes) break;
+    // The byte that ended the run is decided alone, from the initial state;
+    // one that did not come back as itself may have left state behind.
+    if ((delegate = make_delegate()) == nullptr) return std::nullopt;
+    result.plain_[next] = DecodesAsItself(*delegate, static_cast<unsigned char>(next));
+    if (!result.plain_[next] && (delegate = make_delegate()) == nullptr) return std::nullopt;
+    ++next;
   }
   return result;
+}
+
+unsigned TPlainByteDecoder::TPlainBytes::PlainRun(xercesc::XMLTranscoder& delegate,
+                                                  unsigned char first) {
+  std::array<XMLByte, kProbedBytes> source{};
+  const unsigned count = kProbedBytes - first;
+  for (unsigned i = 0; i < count; ++i) source[i] = static_cast<XMLByte>(first + i);
+  std::array<XMLCh, kProbedBytes> decoded{};
+  std::array<unsigned char, kProbedBytes> sizes{};
+  XMLSize_t eaten = 0;
+  XMLSize_t chars = 0;
+  try {
+    chars = delegate.transcodeFrom(source.data(), count, decoded.data(), kProbedBytes, eaten,
+                                   sizes.data());
+  } catch (const xercesc::XMLException&) {
+    return 0;  // the bytes are then tried one by one
+  }
+  unsigned run = 0;
+  while (run < chars && run < count && decoded[run] == source[run] && sizes[run] == 1) ++run;
+  return run;
 }
 
 bool TPlainByteDecoder::TPlainBytes::DecodesAsItself(xercesc::XMLTranscoder& delegate,

@@ -43,6 +43,11 @@ class TPlainByteDecoder final : public xercesc::XMLTranscoder {
     static std::optional<TPlainBytes> Probe(const XMLCh* delegate_name);
 
    private:
+    // Decodes the bytes from `first` up to 0x7F with `delegate` in one call,
+    // from its initial state: how many of them, from the first on, came back
+    // as themselves, one byte for one character. The delegate's state is
+    // then past all of them.
+    static unsigned PlainRun(xercesc::XMLTranscoder& delegate, unsigned char first);
     // Decodes `byte` with `delegate` from its initial state: true when it
     // came back as itself, one byte for one character.
     static bool DecodesAsItself(xercesc::XMLTranscoder& delegate, unsigned char byte);
