@@ -29,6 +29,15 @@ TConverterInfo ConverterFor(const char* name) {
   return {canonical, ucnv_getMaxCharSize(converter.get())};
 }
 
+// The first name ICU's alias table gives for the converter that `name`
+// stands for, which is that converter's entry in the table; empty when the
+// table does not know the name. Nothing is opened.
+std::string TableEntryFor(const char* name) {
+  UErrorCode status = U_ZERO_ERROR;
+  const char* first = ucnv_getAlias(name, 0, &status);
+  return U_SUCCESS(status) && first != nullptr ? first : std::string();
+}
+
 // Every name to try: the usual spellings and ICU's aliases of `canonical`,
 // upper-cased, without the canonical name itself.
 std::set<std::string> CandidateNames(const std::string& canonical) {
@@ -60,8 +69,15 @@ std::optional<TSjisConverter> FindSjisConverter() {
   // character is longer than two bytes.
   if (converter.name.empty() || converter.max_char_size > 2) return std::nullopt;
   TSjisConverter found{{converter.name.begin(), converter.name.end()}, {}};
+  // A name that stands for the same entry of the alias table opens the same
+  // converter; that saves opening one for each of them. Any other name is
+  // opened, to see what ICU makes of it.
+  const std::string entry = TableEntryFor("Shift_JIS");
   for (const std::string& name : CandidateNames(converter.name)) {
-    if (ConverterFor(name.c_str()).name == converter.name) found.names.insert(name);
+    if ((!entry.empty() && TableEntryFor(name.c_str()) == entry) ||
+        ConverterFor(name.c_str()).name == converter.name) {
+      found.names.insert(name);
+    }
   }
   return found;
 }
