@@ -22,8 +22,8 @@ constexpr std::size_t kWarmBlocks = 4;
 // page fault, and on some virtual machines a fault costs ten times what
 // faulting the same page in together with its neighbours does: a typical
 // conversion wrote about 40 fresh heap pages one fault at a time. The blocks
-// go back to the heap's top, which the pad above keeps, so the allocations
-// that follow land on pages already there.
+// go back to the heap's top, which the top pad (set before this runs) keeps
+// mapped, so the allocations that follow land on pages already there.
 void WarmHeap() noexcept {
   std::array<void*, kWarmBlocks> blocks{};
   for (void*& block : blocks) {

@@ -17,6 +17,7 @@
 
 namespace {
 
+// An iconv conversion descriptor to CP932 from `from`, closed with it.
 class Converter {
  public:
   explicit Converter(const char* from) : cd_(iconv_open("CP932", from)) {}
@@ -93,8 +94,9 @@ int main(int argc, char* argv[]) {
   std::string bytes;
   for (std::uint32_t unit = 0; unit < 0x10000; ++unit) {
     if (unit >= 0xD800 && unit <= 0xDFFF) continue;  // only ever half of a pair
-    if (!from_utf16.Convert(Utf16(unit), bytes))
+    if (!from_utf16.Convert(Utf16(unit), bytes)) {
       return Fail("the converter failed on " + Hex(unit));
+    }
     if (unit < 0x80) {
       if (bytes != std::string(1, static_cast<char>(unit))) {
         return Fail(Hex(unit) + " is not kept as it is");
@@ -103,8 +105,9 @@ int main(int argc, char* argv[]) {
     }
     if (bytes.size() > 2) return Fail(Hex(unit) + " becomes more than two bytes");
     std::uint16_t entry = 0;
-    for (const char byte : bytes)
+    for (const char byte : bytes) {
       entry = static_cast<std::uint16_t>(entry << 8 | static_cast<unsigned char>(byte));
+    }
     if (!bytes.empty() && entry == 0) return Fail(Hex(unit) + " becomes NUL");
     table[unit] = entry;
   }
