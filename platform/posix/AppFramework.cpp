@@ -6,7 +6,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <array>
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 
@@ -15,27 +15,28 @@
 namespace morv::os {
 namespace {
 
-// Blocks small enough to come from the heap rather than a mapping of their
-// own, and together about what the parser, the decoders and the model of a
-// typical document take.
+// A block small enough to come from the heap rather than a mapping of its
+// own, and what is faulted in from it on: about what the parser, the
+// decoders and the model of a typical document take.
 constexpr std::size_t kWarmBlockBytes = 64 << 10;
-constexpr std::size_t kWarmBlocks = 4;
+constexpr std::size_t kWarmBytes = 384 << 10;
 
 // Faults in the heap's next pages in one call. A page first written costs a
 // page fault, and on some virtual machines a fault costs ten times what
 // faulting the same page in together with its neighbours does: a typical
-// conversion wrote about 40 fresh heap pages one fault at a time. The blocks
-// go back to the heap's top, which the top pad (set before this runs) keeps
-// mapped, so the allocations that follow land on pages already there.
+// conversion wrote about 40 fresh heap pages one fault at a time. Taking a
+// block makes the heap grow by the top pad (set before this runs); the pages
+// from the block on, as far as the heap reaches, are then faulted in, and the
+// block goes back to the heap's top, so the allocations that follow land on
+// pages already there.
 void WarmHeap() noexcept {
-  std::array<void*, kWarmBlocks> blocks{};
-  for (void*& block : blocks) {
-    block = std::malloc(kWarmBlockBytes);
-    if (block == nullptr) break;
-    const auto first = reinterpret_cast<std::uintptr_t>(block);
-    if (!PopulatePages(first, first + kWarmBlockBytes)) break;
-  }
-  for (void* block : blocks) std::free(block);
+  void* const block = std::malloc(kWarmBlockBytes);
+  if (block == nullptr) return;
+  const auto first = reinterpret_cast<std::uintptr_t>(block);
+  // The end of the heap; below the block when the block came from elsewhere.
+  const auto end = reinterpret_cast<std::uintptr_t>(::sbrk(0));
+  if (end > first) PopulatePages(first, std::min(first + kWarmBytes, end));
+  std::free(block);
 }
 
 // Maps the program's own code in one call. Code is otherwise mapped from
