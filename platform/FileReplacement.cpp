@@ -2,8 +2,8 @@
 
 #include <utility>
 
-// The descriptor's ownership, the same on every system; closing it is each
-// system's own.
+// The ownership of the descriptor and of a temporary file, the same on every
+// system; closing and removing them is each system's own.
 namespace morv::os {
 
 Descriptor::Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
@@ -19,5 +19,15 @@ Descriptor& Descriptor::operator=(Descriptor&& other) noexcept {
 Descriptor::~Descriptor() { Close(); }
 
 int Descriptor::Release() noexcept { return std::exchange(fd_, -1); }
+
+Temporary::Temporary(Descriptor file, std::string name) noexcept
+    : file_(std::move(file)), name_(std::move(name)) {}
+
+Temporary::Temporary(Temporary&& other) noexcept
+    : file_(std::move(other.file_)),
+      name_(std::exchange(other.name_, std::string())),
+      slot_(std::exchange(other.slot_, -1)) {}
+
+Temporary::~Temporary() { Remove(); }
 
 }  // namespace morv::os

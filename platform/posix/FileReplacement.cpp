@@ -266,16 +266,6 @@ std::optional<Temporary> Temporary::MakeNamed(const Destination& destination) {
   return std::nullopt;
 }
 
-Temporary::Temporary(Descriptor file, std::string name) noexcept
-    : file_(std::move(file)), name_(std::move(name)) {}
-
-Temporary::Temporary(Temporary&& other) noexcept
-    : file_(std::move(other.file_)),
-      name_(std::exchange(other.name_, std::string())),
-      slot_(std::exchange(other.slot_, -1)) {}
-
-Temporary::~Temporary() { Remove(); }
-
 std::FILE* Temporary::OpenStream() const {
   Descriptor own(::fcntl(file_.Get(), F_DUPFD_CLOEXEC, 0));
   if (!own.IsOpen()) return nullptr;
