@@ -132,14 +132,19 @@ int main(int argc, char* argv[]) {
   source += "};\n\n}  // namespace morv::os::cp932\n";
 
   // Written under another name and renamed, so that a failed run never
-  // leaves half a table for the build to take.
+  // leaves half a table for the build to take; a failed write removes what
+  // it wrote.
   const std::string path = argv[1];
   const std::string partial = path + ".partial";
+  bool written = false;
   {
     std::ofstream out(partial, std::ios::binary | std::ios::trunc);
     out << source;
-    if (!out.flush()) return Fail("cannot write " + partial);
+    written = static_cast<bool>(out.flush());
   }
-  if (std::rename(partial.c_str(), path.c_str()) != 0) return Fail("cannot write " + path);
+  if (!written || std::rename(partial.c_str(), path.c_str()) != 0) {
+    std::remove(partial.c_str());
+    return Fail("cannot write " + path);
+  }
   return 0;
 }
