@@ -1,9 +1,7 @@
 #include "platform/AppFramework.h"
 
-#include <link.h>
 #include <malloc.h>
 #include <signal.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -39,29 +37,6 @@ void WarmHeap() noexcept {
   std::free(block);
 }
 
-// Maps the program's own code in one call. Code is otherwise mapped from
-// the page cache one fault at a time as it first runs: a typical conversion
-// met about 40 such faults, and on some virtual machines they took 0.7 ms
-// where mapping all 3 MB of the program's code at once takes 0.15-0.3 ms.
-// Where the system cannot, the faults stay as they were.
-void MapProgramCode() noexcept {
-#ifdef MADV_POPULATE_READ
-  ::dl_iterate_phdr(
-      [](dl_phdr_info* info, std::size_t, void*) -> int {
-        for (ElfW(Half) i = 0; i < info->dlpi_phnum; ++i) {
-          const ElfW(Phdr)& segment = info->dlpi_phdr[i];
-          if (segment.p_type != PT_LOAD || (segment.p_flags & PF_X) == 0) continue;
-          const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
-          const std::uintptr_t first = (info->dlpi_addr + segment.p_vaddr) & ~(page - 1);
-          const std::uintptr_t last = info->dlpi_addr + segment.p_vaddr + segment.p_memsz;
-          ::madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_READ);
-        }
-        return 1;  // the first object is the program itself; the rest are left alone
-      },
-      nullptr);
-#endif
-}
-
 }  // namespace
 
 // A console process on Linux needs no framework of its own: there is no
@@ -79,7 +54,6 @@ void MapProgramCode() noexcept {
 bool InitAppFramework() noexcept {
   ::mallopt(M_TOP_PAD, 4 << 20);
   WarmHeap();
-  MapProgramCode();
   ::signal(SIGPIPE, SIG_IGN);
   return true;
 }
