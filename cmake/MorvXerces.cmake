@@ -137,9 +137,9 @@ else()
     CMAKE_ARGS
       ${_morv_xerces_toolchain}
       -DCMAKE_BUILD_TYPE=Release
-      # The distribution's optimisation and hardening: the parser reads
-      # documents from anywhere.
-      "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG"
+      # The distribution's optimisation and hardening (the parser reads
+      # documents from anywhere), and the project's loop alignment.
+      "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG ${MORV_LOOP_ALIGNMENT}"
       "-DCMAKE_CXX_FLAGS=-fstack-protector-strong -D_FORTIFY_SOURCE=2"
       -DCMAKE_CXX_COMPILER=${CMAKE_CXX_COMPILER}
       -DCMAKE_INSTALL_PREFIX=<INSTALL_DIR>
