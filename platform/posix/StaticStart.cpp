@@ -3,7 +3,7 @@
 // runs, it faults in what that start-up and a conversion are sure to touch,
 // one system call per range instead of one page fault per page:
 //  - the program's code (3 MB), otherwise mapped from the page cache one
-//    fault at a time as it first runs: about 50 faults in a typical
+//    fault at a time as it first runs: about 35 faults in a typical
 //    conversion;
 //  - the data that the program's relocations write as it starts: every
 //    pointer in its vtables, type information and the libraries' tables,
