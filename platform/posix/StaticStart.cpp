@@ -46,8 +46,8 @@ void Advise(std::uintptr_t first, std::uintptr_t last, int advice) noexcept {
 
 }  // namespace
 
-// The rest of the data segment and the heap are left to be faulted in as
-// they are used: faulting all of them in ahead cost more than it saved.
+// The rest of the data segment is left to be faulted in as it is used:
+// faulting all of it in ahead cost more than it saved.
 extern "C" [[gnu::used, gnu::visibility("hidden")]] void morv_prefault_program() noexcept {
 #if defined(MADV_POPULATE_READ) && defined(MADV_POPULATE_WRITE)
   const auto base = reinterpret_cast<std::uintptr_t>(&__ehdr_start);
