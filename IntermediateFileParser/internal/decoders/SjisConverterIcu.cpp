@@ -12,6 +12,8 @@ namespace {
 
 // The id of the transcoding service built on ICU.
 constexpr XMLCh kIcuServiceId[] = u"ICU";
+// The name the converter is looked up by.
+constexpr char kSjisName[] = "Shift_JIS";
 
 // What ICU opens for a name.
 struct TConverterInfo {
@@ -64,7 +66,7 @@ std::optional<TSjisConverter> FindSjisConverter() {
   if (service == nullptr || !xercesc::XMLString::equals(service->getId(), kIcuServiceId)) {
     return std::nullopt;
   }
-  const TConverterInfo converter = ConverterFor("Shift_JIS");
+  const TConverterInfo converter = ConverterFor(kSjisName);
   // A byte after a lead byte always completes the character only when no
   // character is longer than two bytes.
   if (converter.name.empty() || converter.max_char_size > 2) return std::nullopt;
@@ -72,7 +74,7 @@ std::optional<TSjisConverter> FindSjisConverter() {
   // A name that stands for the same entry of the alias table opens the same
   // converter; that saves opening one for each of them. Any other name is
   // opened, to see what ICU makes of it.
-  const std::string entry = TableEntryFor("Shift_JIS");
+  const std::string entry = TableEntryFor(kSjisName);
   for (const std::string& name : CandidateNames(converter.name)) {
     if ((!entry.empty() && TableEntryFor(name.c_str()) == entry) ||
         ConverterFor(name.c_str()).name == converter.name) {
