@@ -3,17 +3,6 @@
 #include <memory>
 
 namespace ifp {
-namespace {
-
-// Appends a record to its list, which owns it from then on. The room comes
-// first, so that a failing push_back cannot lose the record.
-template <class Record>
-void Adopt(ptrvector<Record>& list, std::unique_ptr<Record> record) {
-  list.push_back(nullptr);
-  list.back() = record.release();
-}
-
-}  // namespace
 
 bool TMorvDocReader::Read(TMorvDocument* doc, const char* path) {
   morv_document = doc;
@@ -119,8 +108,8 @@ void TMorvDocReader::AddNamedRecord(ptrvector<Record>& list, const TAttributes& 
       record->name = attribute.second;
     }
   }
-  CountKeptRecord(*record, {record->name});
-  Adopt(list, std::move(record));
+  const std::string& name = record->name;
+  AdoptRecord(list, std::move(record), {name});
 }
 
 void TMorvDocReader::AddPatternAnm(const TAttributes& attributes) {
@@ -137,8 +126,8 @@ void TMorvDocReader::AddPatternAnm(const TAttributes& attributes) {
       record->data_head = ToInt(attribute);
     }
   }
-  CountKeptRecord(*record, {record->material_name});
-  Adopt(Document().tex_pattern_anm_array.tex_pattern_anm, std::move(record));
+  const std::string& material_name = record->material_name;
+  AdoptRecord(Document().tex_pattern_anm_array.tex_pattern_anm, std::move(record), {material_name});
 }
 
 }  // namespace ifp

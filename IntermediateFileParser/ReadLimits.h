@@ -38,19 +38,20 @@ struct TReadLimits {
   // less than the floor (8 MiB of text).
   static constexpr std::uint64_t kExpansionFactor = 10;
   static constexpr std::uint64_t kExpansionFloor = std::uint64_t{4} << 20;
-  // What the document model keeps from one read, in bytes of memory: its
-  // records, names and list entries, each with what its allocation costs.
-  // This many times the input (the document and each distinct external file
-  // it reads, once), plus the floor. The densest real content, a list of
-  // one-digit values or a record per 13-byte empty element, keeps under three
-  // times its text; what entities and DTD defaults fill the model with is
-  // bounded by the bytes that brought it.
-  static constexpr std::uint64_t kKeptDataFactor = 3;
-  static constexpr std::uint64_t kKeptDataFloor = std::uint64_t{40} << 20;
-  // The parser's own live memory: its buffers, its DTD, the readers of the
-  // entities it is expanding; a few MiB at most for any real document, the
-  // largest included. The value lists and records of the document are not
-  // part of it.
+  // All the memory a document makes one read hold, in bytes: what the
+  // document model keeps (its records, names and list entries, each with
+  // what its allocation costs), the parser's own memory and the narrow
+  // copies of names, values and texts on the way. This many times the input
+  // (the document and each distinct external file it reads, once), plus the
+  // floor; a program holds its own few MiB beside it. The densest real
+  // content, a list of one-digit values or a record per 13-byte empty
+  // element, keeps under three times its text; what entities and DTD
+  // defaults fill the model with is bounded by the bytes that brought it.
+  static constexpr std::uint64_t kMemoryFactor = 3;
+  static constexpr std::uint64_t kMemoryFloor = std::uint64_t{40} << 20;
+  // The parser's own part of that memory: its buffers, its DTD, the readers
+  // of the entities it is expanding; a few MiB at most for any real
+  // document, the largest included.
   static constexpr std::size_t kParserMemoryBudget = std::size_t{32} << 20;
 };
 

@@ -40,9 +40,7 @@ bool TXmlDocReader::Read(TXmlDocument* doc, const char* path) {
   } catch (const xercesc::SAXParseException&) {
     failure = impl->ParseFailure();
   } catch (const xercesc::OutOfMemoryException&) {
-    failure = {TKind::kMemory, TReadFailure::TLimit::kNone,
-               "the parser needed more than its " +
-                   std::to_string(TReadLimits::kParserMemoryBudget >> 20) + " MiB"};
+    failure = impl->OutOfMemoryFailure();
   } catch (const xercesc::XMLException& e) {
     failure = {TKind::kParse, TReadFailure::TLimit::kNone, TTranscoder(e.getMessage()).str()};
   } catch (const std::bad_alloc&) {
@@ -82,6 +80,12 @@ void TXmlDocReader::CountKeptRecord(
   std::size_t bytes = internal::BlockBytesOf(record_size) + sizeof(void*);
   for (const std::string& text : texts) bytes += internal::HeapBytesOf(text);
   CountKept(bytes);
+}
+
+void TXmlDocReader::HoldWhileGrowing(std::size_t bytes) const { impl->HoldCopies(bytes); }
+
+void TXmlDocReader::ReleaseAfterGrowing(std::size_t bytes) const noexcept {
+  impl->ReleaseCopies(bytes);
 }
 
 void TXmlDocReader::KeepString(std::string& field, std::string value) const {

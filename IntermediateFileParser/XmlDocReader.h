@@ -14,6 +14,7 @@
 #include "IntermediateFileParser/ReadFailure.h"
 #include "IntermediateFileParser/ReadLimits.h"
 #include "IntermediateFileParser/XmlDocument.h"
+#include "IntermediateFileParser/ptrvector.h"
 
 namespace ifp {
 
@@ -135,11 +136,11 @@ class TXmlDocReader {
     return true;
   }
 
-  // What the document keeps from the read under way is held to the kept-data
-  // limit (TReadLimits::kKeptDataFloor, kKeptDataFactor): a reader counts the
-  // memory of what it stores, as the library's own readers count every
-  // record, name and list entry. Both throw once the document keeps more
-  // than its input allows; the read then ends as at any other limit.
+  // What the document keeps from the read under way draws on the read's
+  // memory budget (TReadLimits::kMemoryFloor, kMemoryFactor): a reader counts
+  // the memory of what it stores, as the library's own readers count every
+  // record, name and list entry. Both throw once the budget has no room for
+  // it (the kept-data limit); the read then ends as at any other limit.
   void CountKept(std::size_t bytes) const;
   // A record of its own allocation, held by a ptrvector, with the strings it
   // holds: CountKeptRecord(*record, {record->name}).
@@ -149,6 +150,25 @@ class TXmlDocReader {
       std::initializer_list<std::reference_wrapper<const std::string>> texts = {}) const {
     CountKeptRecord(sizeof(Record), texts);
   }
+  // Appends `record` to `list`, which owns it from then on, counting it as
+  // CountKeptRecord does. A list that must grow holds its old block beside
+  // the new one for a moment: that moment is counted too.
+  template <class Record>
+  void AdoptRecord(ptrvector<Record>& list, std::unique_ptr<Record> record,
+                   std::initializer_list<std::reference_wrapper<const std::string>> texts = {}) {
+    CountKeptRecord(*record, texts);
+    const std::size_t old_block =
+        list.size() == list.capacity() ? sizeof(Record*) * list.capacity() : 0;
+    HoldWhileGrowing(old_block);
+    try {
+      list.push_back(nullptr);
+    } catch (...) {
+      ReleaseAfterGrowing(old_block);
+      throw;
+    }
+    ReleaseAfterGrowing(old_block);
+    list.back() = record.release();
+  }
 
  private:
   // The room ReserveDeclared gives a list of this capacity.
@@ -156,6 +176,8 @@ class TXmlDocReader {
   void CountKeptRecord(
       std::size_t record_size,
       std::initializer_list<std::reference_wrapper<const std::string>> texts) const;
+  void HoldWhileGrowing(std::size_t bytes) const;
+  void ReleaseAfterGrowing(std::size_t bytes) const noexcept;
   // Assigns `value` to a string that the document keeps, counting the change.
   void KeepString(std::string& field, std::string value) const;
   void OnHeadElement(const std::string& name, const TAttributes& attributes);

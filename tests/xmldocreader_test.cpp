@@ -683,28 +683,32 @@ std::vector<LimitCase> LimitCases() {
     }
     return "<!DOCTYPE r [" + text + "]><r><a/><a/></r>";
   };
-  // A document that keeps 40 MiB and three times its own size, and a byte
-  // more or less; the count is written with ten digits, so that the size is
-  // the same whatever it is.
+  // The model, the parser and the copies share one budget: a document that
+  // keeps all of it but the 2 MiB the parser of a small document stays
+  // under reads, and one that keeps a byte more than all of it does not.
+  // The count is written with ten digits, so that the size is the same
+  // whatever it is.
   const auto kept = [](int more) {
-    const auto document = [](long long bytes) {
+    const auto document = [](std::uint64_t bytes) {
       std::string digits = std::to_string(bytes);
       digits.insert(0, 10 - digits.size(), '0');
       return "<r><body><a keep='" + digits + "'/></body></r>";
     };
-    const long long size = static_cast<long long>(document(0).size());
-    return document((40LL << 20) + 3 * size + more);
+    const std::uint64_t budget =
+        TReadLimits::kMemoryFloor + TReadLimits::kMemoryFactor * document(0).size();
+    return document(more == 0 ? budget - (2 << 20) : budget + 1);
   };
   const auto nested = [](int more) {
     return Repeat("<a>", 256 + more) + Repeat("</a>", 256 + more);
   };
   const auto references = [](int more) {
-    return "<!DOCTYPE r [<!ENTITY e ''>]><r>" + Repeat("&e;", 50'000 + more) + "</r>";
+    return "<!DOCTYPE r [<!ENTITY e ''>]><r>" +
+           Repeat("&e;", static_cast<int>(TReadLimits::kMaxEntityReferences) + more) + "</r>";
   };
   // References to an external entity, an empty file, each opening it anew.
   const auto external_references = [](int more) {
-    return "<!DOCTYPE r [<!ENTITY x SYSTEM 'empty.ent'>]><r>" + Repeat("&x;", 50'000 + more) +
-           "</r>";
+    return "<!DOCTYPE r [<!ENTITY x SYSTEM 'empty.ent'>]><r>" +
+           Repeat("&x;", static_cast<int>(TReadLimits::kMaxEntityReferences) + more) + "</r>";
   };
   const auto nesting = [](int more) {
     const int levels = 64 + more;

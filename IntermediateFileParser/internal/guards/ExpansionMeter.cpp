@@ -57,22 +57,16 @@ void TExpansionMeter::Start(std::optional<std::uint64_t> document_size) noexcept
   references_ = 0;
   allowed_ = std::max(TReadLimits::kExpansionFloor,
                       TReadLimits::kExpansionFactor * document_size.value_or(0));
-  kept_ = 0;
-  kept_allowed_ =
-      TReadLimits::kKeptDataFloor + TReadLimits::kKeptDataFactor * document_size.value_or(0);
+  budget_.StartRead(Input());
 }
 
-void TExpansionMeter::CheckKept() {
-  // The input so far: the document (all of it when its size is known) and
-  // the external files read for the first time.
-  const std::uint64_t input = std::max(document_size_.value_or(0), input_);
-  kept_allowed_ =
-      std::max(kept_allowed_, TReadLimits::kKeptDataFloor + TReadLimits::kKeptDataFactor * input);
-  if (kept_ > kept_allowed_) {
-    throw TReadError(TReadFailure::TLimit::kKeptData, "the document kept " + std::to_string(kept_) +
-                                                          " bytes from an input of " +
-                                                          std::to_string(input) + " bytes");
-  }
+void TExpansionMeter::FailKept(std::uint64_t bytes) const {
+  using TUse = TMemoryBudget::TUse;
+  throw TReadError(TReadFailure::TLimit::kKeptData,
+                   "the document kept " + std::to_string(budget_.HeldFor(TUse::kModel) + bytes) +
+                       " bytes (the parser held " + std::to_string(budget_.HeldFor(TUse::kParser)) +
+                       ", copies " + std::to_string(budget_.HeldFor(TUse::kCopies)) +
+                       ") from an input of " + std::to_string(Input()) + " bytes");
 }
 
 void TExpansionMeter::CheckReferences() const {

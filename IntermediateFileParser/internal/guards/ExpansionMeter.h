@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "IntermediateFileParser/ReadLimits.h"
+#include "IntermediateFileParser/internal/guards/MemoryBudget.h"
 
 namespace ifp::internal {
 
@@ -13,18 +14,24 @@ namespace ifp::internal {
 // expanded (general and parameter entities, in content, attribute values and
 // the DTD alike), the bytes of an external entity each time it is read again,
 // and every attribute value (a DTD default repeats one on each element).
-// It also measures what the document model keeps from the read against the
-// input. The document's own bytes are its input: the file's size when it is known,
-// what has been read so far otherwise. Past the limits of TReadLimits the
-// read is refused with TReadError.
+// It also tells the memory budget how large the input is, and charges it
+// with what the document model keeps. The document's own bytes are its
+// input: the file's size when it is known, what has been read so far
+// otherwise. Past the limits of TReadLimits the read is refused with
+// TReadError.
 class TExpansionMeter {
  public:
+  explicit TExpansionMeter(TMemoryBudget& budget) noexcept : budget_(budget) {}
+
   // A new read of a document of this size (none for a pipe or a device).
   void Start(std::optional<std::uint64_t> document_size) noexcept;
 
   // Bytes of the document itself (or of an external resource read the first
   // time), as they are read.
-  void AddInput(std::uint64_t bytes) noexcept { input_ += bytes; }
+  void AddInput(std::uint64_t bytes) noexcept {
+    input_ += bytes;
+    budget_.SetInput(Input());
+  }
   // UTF-16 units (or bytes of a re-read file) produced by an expansion.
   // Throws TReadError once the read has produced too much.
   void AddExpansion(std::uint64_t units) {
@@ -53,28 +60,34 @@ class TExpansionMeter {
 
   std::uint64_t References() const noexcept { return references_; }
 
-  // Bytes of memory that the document model now keeps from the read (see
-  // TReadLimits::kKeptDataFactor). Throws TReadError once it keeps more
-  // than the input allows.
+  // Bytes of memory that the document model now keeps from the read, taken
+  // from the memory budget. Throws TReadError (the kept-data limit) when the
+  // budget has no room for them.
   void AddKept(std::uint64_t bytes) {
-    kept_ += bytes;
-    if (kept_ > kept_allowed_) CheckKept();
+    if (!budget_.Take(TMemoryBudget::TUse::kModel, bytes)) FailKept(bytes);
   }
   // Bytes the document model no longer keeps (a value replaced).
-  void ReleaseKept(std::uint64_t bytes) noexcept { kept_ -= bytes < kept_ ? bytes : kept_; }
+  void ReleaseKept(std::uint64_t bytes) noexcept {
+    budget_.Give(TMemoryBudget::TUse::kModel, bytes);
+  }
 
  private:
+  // The input so far: the document (all of it when its size is known) and
+  // the external files read for the first time.
+  std::uint64_t Input() const noexcept {
+    return document_size_ && *document_size_ > input_ ? *document_size_ : input_;
+  }
   [[noreturn]] void Fail() const;
+  [[noreturn]] void FailKept(std::uint64_t bytes) const;
   void Check();
-  void CheckKept();
+
+  TMemoryBudget& budget_;
 
   std::optional<std::uint64_t> document_size_;
   std::uint64_t input_ = 0;
   std::uint64_t expanded_ = 0;
   std::uint64_t references_ = 0;
   std::uint64_t allowed_ = 0;
-  std::uint64_t kept_ = 0;
-  std::uint64_t kept_allowed_ = 0;
   // Readers of internal entities alive; kept across reads, since the parser
   // may drop the readers of a failed read only when it next starts.
   int open_entities_ = 0;

@@ -22,6 +22,15 @@ inline std::size_t HeapBytesOf(const std::string& text) noexcept {
   return text.capacity() > kInPlace ? BlockBytesOf(text.capacity() + 1) : 0;
 }
 
+// The memory that the narrow copy of `units` UTF-16 units may take beyond
+// the string itself: up to two bytes a unit, a short text none.
+inline std::size_t NarrowBytesOf(std::size_t units) noexcept {
+  static const std::size_t kInPlace = std::string().capacity();
+  const std::size_t most = 2 * units;
+  // A string leaving its own room takes at least twice that room.
+  return most > kInPlace ? BlockBytesOf(std::max(most, 2 * kInPlace) + 1) : 0;
+}
+
 }  // namespace ifp::internal
 
 #endif  // IFP_INTERNAL_GUARDS_KEPTBYTES_H

@@ -15,17 +15,28 @@ xercesc::MemoryManager* TParserMemory::getExceptionMemoryManager() {
 }
 
 void* TParserMemory::allocate(XMLSize_t size) {
-  if (in_use_ >= budget_ || size > budget_ - in_use_) throw xercesc::OutOfMemoryException();
+  using TUse = TMemoryBudget::TUse;
+  // A request far past the budget allocates nothing; a block is then charged
+  // with what it really takes.
+  if (!budget_.Fits(TUse::kParser, size)) Refuse(size);
   void* const block = ::operator new(size, std::nothrow);
-  if (block == nullptr) throw xercesc::OutOfMemoryException();
-  in_use_ += morv::os::UsableSize(block);
+  if (block == nullptr) Refuse(size);
+  const std::size_t usable = morv::os::UsableSize(block);
+  if (!budget_.Take(TUse::kParser, usable)) {
+    ::operator delete(block);
+    Refuse(usable);
+  }
   return block;
+}
+
+void TParserMemory::Refuse(std::size_t size) {
+  refused_ = size;
+  throw xercesc::OutOfMemoryException();
 }
 
 void TParserMemory::deallocate(void* p) {
   if (p == nullptr) return;
-  const std::size_t size = morv::os::UsableSize(p);
-  in_use_ -= size < in_use_ ? size : in_use_;
+  budget_.Give(TMemoryBudget::TUse::kParser, morv::os::UsableSize(p));
   ::operator delete(p);
 }
 

@@ -19,6 +19,9 @@ class TReadError : public std::runtime_error {
   TReadError(TReadFailure::TLimit limit, const std::string& detail)
       : std::runtime_error(detail), kind_(TReadFailure::TKind::kLimit), limit_(limit) {}
 
+  explicit TReadError(const TReadFailure& failure)
+      : std::runtime_error(failure.detail), kind_(failure.kind), limit_(failure.limit) {}
+
   TReadFailure Failure() const { return {kind_, limit_, what()}; }
 
  private:

@@ -10,6 +10,7 @@
 #include <xercesc/validators/DTD/DTDAttDef.hpp>
 #include <xercesc/validators/DTD/DTDElementDecl.hpp>
 
+#include "IntermediateFileParser/internal/guards/KeptBytes.h"
 #include "IntermediateFileParser/internal/guards/ReadError.h"
 #include "IntermediateFileParser/internal/sax/DocumentInput.h"
 #include "platform/CodePage.h"
@@ -21,6 +22,7 @@ namespace {
 using internal::TByteUse;
 using internal::TDocumentInput;
 using internal::TReadError;
+using TUse = internal::TMemoryBudget::TUse;
 
 // What one value of a list counts as kept: its own 4 bytes and room for
 // what a program builds from the lists (a converter's table takes 4 bytes
@@ -89,8 +91,26 @@ class TDeclarationCheckingParser final : public xercesc::SAX2XMLReaderImpl {
   std::unordered_map<std::u16string, XMLSize_t> heavy_types_;
 };
 
-TXmlDocReader::TImpl::TImpl(TXmlDocReader& reader)
-    : reader_(reader), memory_(TReadLimits::kParserMemoryBudget), entity_resolver_(meter_) {
+// Memory held for a moment (the narrow copies of a start tag's attributes,
+// the old block of a growing list), given back when it goes.
+class TXmlDocReader::TImpl::THeldCopies {
+ public:
+  explicit THeldCopies(TImpl& impl) noexcept : impl_(impl) {}
+  ~THeldCopies() { impl_.ReleaseCopies(bytes_); }
+  THeldCopies(const THeldCopies&) = delete;
+  THeldCopies& operator=(const THeldCopies&) = delete;
+
+  void Hold(std::uint64_t bytes) {
+    impl_.HoldCopies(bytes);
+    bytes_ += bytes;
+  }
+
+ private:
+  TImpl& impl_;
+  std::uint64_t bytes_ = 0;
+};
+
+TXmlDocReader::TImpl::TImpl(TXmlDocReader& reader) : reader_(reader), entity_resolver_(meter_) {
   security_manager_.setEntityExpansionLimit(TReadLimits::kMaxEntityReferences);
   CreateParser();
 }
@@ -120,7 +140,9 @@ void TXmlDocReader::TImpl::Parse(const char* path) {
   if (!parser_) CreateParser();
   text_use_ = TTextUse::Drop();
   text_started_ = false;
-  text_run_.clear();
+  text_run_ = std::string();
+  text_run_held_ = 0;
+  current_name_held_ = 0;
   list_run_.reset();
   bindings_in_scope_ = 0;
   bindings_of_element_ = 0;
@@ -150,8 +172,7 @@ std::size_t TXmlDocReader::TImpl::RoomFor(std::int32_t declared) const noexcept 
 
 void TXmlDocReader::TImpl::Recover(TReadFailure::TKind kind) {
   // A run cut short by the failure holds nothing worth keeping.
-  text_run_.clear();
-  text_run_.shrink_to_fit();
+  DropCopy(text_run_, text_run_held_);
   list_run_.reset();
   if (kind == TReadFailure::TKind::kMemory) {
     parser_.reset();
@@ -181,6 +202,8 @@ void TXmlDocReader::TImpl::startElement(const XMLCh* const /*uri*/, const XMLCh*
         TReadFailure::TLimit::kDepth,
         "elements nested deeper than " + std::to_string(TReadLimits::kMaxDepth) + " levels");
   }
+  THeldCopies copies(*this);
+  copies.Hold(sizeof(TAttribute) * count);
   TAttributes attributes;
   attributes.reserve(count);
   for (XMLSize_t i = 0; i < count; ++i) {
@@ -189,13 +212,21 @@ void TXmlDocReader::TImpl::startElement(const XMLCh* const /*uri*/, const XMLCh*
     const XMLCh* const value = attrs.getValue(i);
     const std::size_t length = std::char_traits<char16_t>::length(value);
     meter_.AddExpansion(length);
+    const XMLCh* const name = attrs.getLocalName(i);
+    copies.Hold(internal::NarrowBytesOf(length) +
+                internal::NarrowBytesOf(std::char_traits<char16_t>::length(name)));
     std::string narrow_value;
     morv::os::AppendAnsi(narrow_value, value, length);
-    attributes.emplace_back(TTranscoder(attrs.getLocalName(i)).str(), std::move(narrow_value));
+    attributes.emplace_back(TTranscoder(name).str(), std::move(narrow_value));
   }
 
   ++reader_.depth;
+  // The element's name is kept until the next tag.
+  const std::uint64_t name_bytes =
+      internal::NarrowBytesOf(std::char_traits<char16_t>::length(localname));
+  HoldCopies(name_bytes);
   reader_.current_name = TTranscoder(localname).str();
+  ReleaseCopies(std::exchange(current_name_held_, name_bytes));
   if (reader_.current_name == "body") reader_.in_head = false;
 
   if (reader_.depth == 0) {
@@ -224,6 +255,8 @@ void TXmlDocReader::TImpl::characters(const XMLCh* const chars, const XMLSize_t 
     case TTextUse::Kind::kDrop:
       return;
     case TTextUse::Kind::kWhole:
+      // A UTF-16 unit never takes more than two narrow bytes.
+      ReserveCopy(text_run_, text_run_.size() + 2 * length, text_run_held_);
       morv::os::AppendAnsi(text_run_, chars, length);
       if (text_run_.size() > TReadLimits::kMaxTextRun) {
         throw TReadError(TReadFailure::TLimit::kTextRun,
@@ -263,7 +296,53 @@ void TXmlDocReader::TImpl::MakeRoomForValues(std::size_t length) {
   const std::uint64_t grown = std::min<std::uint64_t>(
       expected, std::max<std::uint64_t>(list.size() + most, 2 * std::uint64_t{list.capacity()}));
   meter_.AddKept(sizeof(int) * (grown - list.capacity()));
+  // The old block lives beside the new one while the values move over.
+  THeldCopies old_block(*this);
+  old_block.Hold(sizeof(int) * list.capacity());
   list.reserve(static_cast<std::size_t>(grown));
+}
+
+void TXmlDocReader::TImpl::HoldCopies(std::uint64_t bytes) {
+  if (budget_.Take(TUse::kCopies, bytes)) return;
+  throw TReadError(BudgetFull("copies of " + std::to_string(bytes) + " bytes"));
+}
+
+TReadFailure TXmlDocReader::TImpl::OutOfMemoryFailure() const {
+  const std::size_t refused = memory_.Refused();
+  if (budget_.HeldFor(TUse::kParser) + refused > TReadLimits::kParserMemoryBudget) {
+    return {TReadFailure::TKind::kMemory, TReadFailure::TLimit::kNone,
+            "the parser needed more than its " +
+                std::to_string(TReadLimits::kParserMemoryBudget >> 20) + " MiB"};
+  }
+  return BudgetFull("the parser's " + std::to_string(refused) + " bytes more");
+}
+
+// The memory budget had no room for `what`. When the document model holds
+// most of it, what the document keeps is what filled it.
+TReadFailure TXmlDocReader::TImpl::BudgetFull(const std::string& what) const {
+  const bool kept = budget_.HeldFor(TUse::kModel) > budget_.Allowed() / 2;
+  return {kept ? TReadFailure::TKind::kLimit : TReadFailure::TKind::kMemory,
+          kept ? TReadFailure::TLimit::kKeptData : TReadFailure::TLimit::kNone,
+          what + " did not fit: the document kept " +
+              std::to_string(budget_.HeldFor(TUse::kModel)) + " bytes, the parser held " +
+              std::to_string(budget_.HeldFor(TUse::kParser)) + " and copies " +
+              std::to_string(budget_.HeldFor(TUse::kCopies)) + " of a budget of " +
+              std::to_string(budget_.Allowed())};
+}
+
+void TXmlDocReader::TImpl::ReserveCopy(std::string& text, std::size_t size, std::uint64_t& held) {
+  if (size <= text.capacity()) return;
+  // As a string grows by itself: at least twice what it had.
+  const std::size_t grown = std::max(size, 2 * text.capacity());
+  const std::uint64_t bytes = internal::BlockBytesOf(grown + 1);
+  HoldCopies(bytes);
+  text.reserve(grown);
+  ReleaseCopies(std::exchange(held, bytes));
+}
+
+void TXmlDocReader::TImpl::DropCopy(std::string& text, std::uint64_t& held) noexcept {
+  text = std::string();
+  ReleaseCopies(std::exchange(held, 0));
 }
 
 // The bindings a start tag declares are reported just before it. A binding
@@ -322,7 +401,7 @@ void TXmlDocReader::TImpl::EndTextRun() {
       } else {
         reader_.OnText(reader_.current_name, text_run_);
       }
-      text_run_.clear();
+      DropCopy(text_run_, text_run_held_);
       break;
     case TTextUse::Kind::kIntList: {
       std::optional<internal::TIntListBuilder> run = std::exchange(list_run_, std::nullopt);

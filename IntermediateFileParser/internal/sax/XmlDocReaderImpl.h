@@ -13,6 +13,7 @@
 #include "IntermediateFileParser/XmlPlatform.h"
 #include "IntermediateFileParser/internal/guards/ExpansionMeter.h"
 #include "IntermediateFileParser/internal/guards/LocalEntityResolver.h"
+#include "IntermediateFileParser/internal/guards/MemoryBudget.h"
 #include "IntermediateFileParser/internal/guards/ParserMemory.h"
 #include "IntermediateFileParser/internal/numbers/IntList.h"
 #include "platform/Prefaulter.h"
@@ -22,7 +23,7 @@ namespace ifp {
 class TDeclarationCheckingParser;
 
 // The parser side of a TXmlDocReader: owns the SAX2 parser and what guards
-// it (its memory budget, the expansion meter, the entity resolver), receives
+// it (the memory budget, the expansion meter, the entity resolver), receives
 // the parser's callbacks, applies the per-element limits and hands the reader
 // its start tags and text runs.
 class TXmlDocReader::TImpl final : public xercesc::DefaultHandler {
@@ -37,6 +38,8 @@ class TXmlDocReader::TImpl final : public xercesc::DefaultHandler {
   // Drops what a parse that ended early left behind. A parser that ran out
   // of memory may be left inconsistent: the next read gets a new one.
   void Recover(TReadFailure::TKind kind);
+  // Why the parser ran out of memory in the last parse.
+  TReadFailure OutOfMemoryFailure() const;
   // The report of the parser's error handler that ended the last parse.
   const TReadFailure& ParseFailure() const noexcept { return parse_failure_; }
   // The entries a declared count reserves in the read under way: none for a
@@ -45,6 +48,12 @@ class TXmlDocReader::TImpl final : public xercesc::DefaultHandler {
   // The document's kept memory (see TXmlDocReader::CountKept).
   void CountKept(std::size_t bytes) { meter_.AddKept(bytes); }
   void ReleaseKept(std::size_t bytes) noexcept { meter_.ReleaseKept(bytes); }
+  // Narrow copies (and other memory held for a moment) drawn on the memory
+  // budget. HoldCopies throws TReadError (kind kMemory) when it has no room.
+  void HoldCopies(std::uint64_t bytes);
+  void ReleaseCopies(std::uint64_t bytes) noexcept {
+    budget_.Give(internal::TMemoryBudget::TUse::kCopies, bytes);
+  }
 
   // SAX2 callbacks; only the parser calls them, during Parse.
   void startElement(const XMLCh* const uri, const XMLCh* const localname, const XMLCh* const qname,
@@ -59,11 +68,20 @@ class TXmlDocReader::TImpl final : public xercesc::DefaultHandler {
   void fatalError(const xercesc::SAXParseException& exc) override;
 
  private:
+  class THeldCopies;
+
   void CreateParser();
+  // The failure of a read whose memory budget had no room for `what`.
+  TReadFailure BudgetFull(const std::string& what) const;
   void StartTextRun();
   void StartListRun();
   void MakeRoomForValues(std::size_t length);
   void EndTextRun();
+  // Gives `text` room for `size` bytes, holding its new block before it is
+  // allocated; `held` is what its block holds.
+  void ReserveCopy(std::string& text, std::size_t size, std::uint64_t& held);
+  // Replaces `text` by nothing, giving back what its block held.
+  void DropCopy(std::string& text, std::uint64_t& held) noexcept;
   [[noreturn]] void Fail(const char* kind, const xercesc::SAXParseException& exc);
 
   // Keeps the XML platform up for as long as the parser and everything of
@@ -72,9 +90,10 @@ class TXmlDocReader::TImpl final : public xercesc::DefaultHandler {
   TXmlDocReader& reader_;
 
   // Outlive the parser, which refers to all of them.
-  internal::TParserMemory memory_;
+  internal::TMemoryBudget budget_;
+  internal::TParserMemory memory_{budget_};
   xercesc::SecurityManager security_manager_;
-  internal::TExpansionMeter meter_;
+  internal::TExpansionMeter meter_{budget_};
   internal::TLocalEntityResolver entity_resolver_;
   std::unique_ptr<TDeclarationCheckingParser> parser_;
 
@@ -82,6 +101,8 @@ class TXmlDocReader::TImpl final : public xercesc::DefaultHandler {
   TTextUse text_use_ = TTextUse::Drop();
   bool text_started_ = false;
   std::string text_run_;
+  std::uint64_t text_run_held_ = 0;
+  std::uint64_t current_name_held_ = 0;
   std::optional<internal::TIntListBuilder> list_run_;
 
   // Namespace bindings: in scope, and declared by the start tag under way.
