@@ -16,24 +16,18 @@
 namespace morv {
 namespace {
 
-// Writes `count` items of `item_size` bytes and answers whether all of them
-// were written.
-bool WriteItems(std::FILE* file, const void* items, std::size_t item_size, std::size_t count) {
-  return count == 0 || std::fwrite(items, item_size, count, file) == count;
-}
-
 // Writes the frame table as little-endian 16-bit items whatever the host's
 // byte order.
-bool WriteFrameTable(std::FILE* file, const std::uint16_t* table, std::size_t count) {
+bool WriteFrameTable(OutputFile& file, const std::uint16_t* table, std::size_t count) {
   if constexpr (std::endian::native == std::endian::little) {
-    return WriteItems(file, table, sizeof(std::uint16_t), count);
+    return file.Write(table, sizeof(std::uint16_t) * count);
   } else {
     std::vector<std::uint8_t> bytes(2 * count);
     for (std::size_t i = 0; i < count; ++i) {
       bytes[2 * i] = static_cast<std::uint8_t>(table[i]);
       bytes[2 * i + 1] = static_cast<std::uint8_t>(table[i] >> 8);
     }
-    return WriteItems(file, bytes.data(), 2, count);
+    return file.Write(bytes.data(), bytes.size());
   }
 }
 
@@ -85,12 +79,12 @@ bool MorvConv::Convert(const ifp::TMorvDocument& document) {
 }
 
 bool MorvConv::Write(const char* path) const {
-  std::optional<OutputFile> output = OutputFile::Open(path);
+  const std::size_t size = 4 + 4 * std::size_t{tbl_num};
+  std::optional<OutputFile> output = OutputFile::Create(path, size);
   if (!output) {
     std::printf(msg::kCannotCreateFile, os::DisplayPath(path).c_str());
     return false;
   }
-  std::FILE* const file = output->Stream();
 
   // Every piece is attempted even after one has failed, each failure with
   // its own line, so that the user sees which pieces failed.
@@ -98,27 +92,28 @@ bool MorvConv::Write(const char* path) const {
   const std::uint8_t count_bytes[4] = {
       static_cast<std::uint8_t>(tbl_num), static_cast<std::uint8_t>(tbl_num >> 8),
       static_cast<std::uint8_t>(tbl_num >> 16), static_cast<std::uint8_t>(tbl_num >> 24)};
-  if (!WriteItems(file, count_bytes, sizeof count_bytes, 1)) {
+  if (!output->Write(count_bytes, sizeof count_bytes)) {
     std::fputs(msg::kWriteCountFailed, stdout);
     result = false;
   }
-  if (!WriteFrameTable(file, frame_tbl.get(), tbl_num)) {
+  if (!WriteFrameTable(*output, frame_tbl.get(), tbl_num)) {
     std::fputs(msg::kWriteFrameTableFailed, stdout);
     result = false;
   }
-  if (!WriteItems(file, tex_tbl.get(), 1, tbl_num)) {
+  if (!output->Write(tex_tbl.get(), tbl_num)) {
     std::fputs(msg::kWriteTextureTableFailed, stdout);
     result = false;
   }
-  if (!WriteItems(file, pltt_tbl.get(), 1, tbl_num)) {
+  if (!output->Write(pltt_tbl.get(), tbl_num)) {
     std::fputs(msg::kWritePaletteTableFailed, stdout);
     result = false;
   }
 
   // A table that is not whole never takes the place of what the path held.
-  // Data still buffered may only fail when the file is closed (a full disk):
-  // that also makes the write fail, though no piece can be named for it.
-  return result && output->Commit();
+  // Data still buffered may only fail when the file is closed (a full disk),
+  // and a file written in place is written only now: either makes the write
+  // fail, though no piece can be named for it.
+  return result && output->Keep();
 }
 
 void MorvConv::Release() noexcept {

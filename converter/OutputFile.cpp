@@ -1,5 +1,6 @@
 #include "converter/OutputFile.h"
 
+#include <new>
 #include <utility>
 
 namespace morv {
@@ -7,7 +8,7 @@ namespace morv {
 // Which kind of file the table goes to, and when it is put in place. No
 // system call is made here; they are all behind platform/FileReplacement.h.
 
-std::optional<OutputFile> OutputFile::Open(const char* path, Staging staging) {
+std::optional<OutputFile> OutputFile::Create(const char* path, std::size_t size, Staging staging) {
   std::optional<os::Destination> destination = os::FindDestination(path);
   if (destination) {
     const auto make_temporary = [&]() -> std::optional<os::Temporary> {
@@ -20,31 +21,60 @@ std::optional<OutputFile> OutputFile::Open(const char* path, Staging staging) {
     };
     if (std::optional<os::Temporary> temporary = make_temporary()) {
       if (std::FILE* const stream = temporary->OpenStream()) {
-        return OutputFile(stream, std::move(temporary), std::move(destination));
+        return OutputFile(stream, std::move(temporary), std::move(destination), std::nullopt);
       }
     }
+    if (destination->existing) {
+      std::optional<os::InPlaceFile> in_place = os::InPlaceFile::Open(*destination);
+      if (!in_place) return std::nullopt;
+      OutputFile output(nullptr, std::nullopt, std::nullopt, std::move(in_place));
+      output.held_.reserve(size);
+      return output;
+    }
   }
-  std::FILE* const stream = os::OpenInPlace(path, destination);
+  std::FILE* const stream = os::OpenOther(path);
   if (stream == nullptr) return std::nullopt;
-  return OutputFile(stream, std::nullopt, std::nullopt);
+  return OutputFile(stream, std::nullopt, std::nullopt, std::nullopt);
 }
 
 OutputFile::OutputFile(std::FILE* stream, std::optional<os::Temporary> temporary,
-                       std::optional<os::Destination> destination) noexcept
-    : stream_(stream), temporary_(std::move(temporary)), destination_(std::move(destination)) {}
+                       std::optional<os::Destination> destination,
+                       std::optional<os::InPlaceFile> in_place) noexcept
+    : stream_(stream),
+      temporary_(std::move(temporary)),
+      destination_(std::move(destination)),
+      in_place_(std::move(in_place)) {}
 
 OutputFile::OutputFile(OutputFile&& other) noexcept
     : stream_(std::exchange(other.stream_, nullptr)),
-      temporary_(std::move(other.temporary_)),
-      destination_(std::move(other.destination_)) {
-  other.temporary_.reset();
-  other.destination_.reset();
-}
+      temporary_(std::exchange(other.temporary_, std::nullopt)),
+      destination_(std::exchange(other.destination_, std::nullopt)),
+      in_place_(std::exchange(other.in_place_, std::nullopt)),
+      held_(std::move(other.held_)) {}
 
 OutputFile::~OutputFile() { Discard(); }
 
-bool OutputFile::Commit() {
+bool OutputFile::Write(const void* bytes, std::size_t size) {
+  if (size == 0) return true;
+  if (in_place_) {
+    try {
+      held_.append(static_cast<const char*>(bytes), size);
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    return true;
+  }
+  return stream_ != nullptr && std::fwrite(bytes, 1, size, stream_) == size;
+}
+
+bool OutputFile::Keep() {
+  if (in_place_) {
+    const bool written = in_place_->Overwrite(held_);
+    in_place_.reset();
+    return written;
+  }
   std::FILE* const stream = std::exchange(stream_, nullptr);
+  if (stream == nullptr) return false;
   bool written = std::ferror(stream) == 0;
   // Data still buffered may only fail now (a full disk, a file-size limit).
   written = std::fclose(stream) == 0 && written;
@@ -57,6 +87,7 @@ bool OutputFile::Commit() {
 void OutputFile::Discard() noexcept {
   if (stream_ != nullptr) std::fclose(std::exchange(stream_, nullptr));
   temporary_.reset();
+  in_place_.reset();
 }
 
 }  // namespace morv

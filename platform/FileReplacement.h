@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 
 // The operating system's side of the output file: finding what an output
 // path leads to, the temporary file a table is written to, giving it its
@@ -65,8 +67,8 @@ class Descriptor {
 // file, under a fresh name ".morv_conv-*.tmp" beside the output, which is
 // removed when the file is dropped and when SIGINT, SIGTERM or SIGHUP ends
 // the process (see PrepareSignals). Either way it is created with the
-// replaced file's permission bits, and its owner where the system lets a
-// file be given away.
+// replaced file's permission bits, and its owner and group where the system
+// lets a file be given away.
 class Temporary {
  public:
   // Nothing when the file system cannot make an unnamed file in the
@@ -89,10 +91,11 @@ class Temporary {
   // Puts the whole file at the destination's path, replacing what is there.
   // Where that replacement is refused (another user's file in a sticky
   // directory, a directory entry that may not change) but the file there is
-  // still the writable file the output was opened on, the table is copied
-  // into it in place instead, so it keeps its owner and mode. False when the
-  // table could not be put there; the path then holds what it held before,
-  // unless a copy in place failed part way.
+  // still the writable file the output was opened on, the table is written
+  // into it in place instead (see InPlaceFile), so it keeps its owner and
+  // mode; this file is given up first, so that its blocks are free for it.
+  // False when the table could not be put there; the path then holds what it
+  // held before, unless a write in place failed part way.
   bool Publish(const Destination& destination);
 
  private:
@@ -104,11 +107,33 @@ class Temporary {
   int slot_ = -1;     // where the signal handler finds name_; -1: nowhere
 };
 
-// Opens the output at `path` for writing in place, from its start. An
-// existing file found by FindDestination (`existing` set) is opened without
-// being created anew and only if it is still that file; anything else is
-// opened as fopen(path, "wb") opens it. Nothing when it cannot be opened.
-std::FILE* OpenInPlace(const char* path, const std::optional<Destination>& destination);
+// An existing regular file that a table is written into in place, because
+// it cannot be replaced: opened for writing, and left as it is until
+// Overwrite.
+class InPlaceFile {
+ public:
+  // Opens the destination's existing file, only if the path still leads to
+  // that very file (not to a link or another file put there since); nothing
+  // when it cannot be opened.
+  static std::optional<InPlaceFile> Open(const Destination& destination);
+
+  // Makes `bytes` the whole of the file. Nothing is changed unless the file
+  // may grow to their size (the file-size limit) and the room for them is
+  // reserved, where the file system can reserve room; the answer is then
+  // false. Only a write that fails part way (an I/O error) leaves the file
+  // partly written, and false.
+  bool Overwrite(std::string_view bytes);
+
+ private:
+  explicit InPlaceFile(Descriptor file) noexcept : file_(std::move(file)) {}
+
+  Descriptor file_;
+};
+
+// Opens an output that is neither replaced nor an existing regular file (a
+// device such as /dev/null or NUL, a FIFO, a path where nothing can be made)
+// as fopen(path, "wb") opens it. Nothing when it cannot be opened.
+std::FILE* OpenOther(const char* path);
 
 // Sets up the process's signals for writing outputs: SIGXFSZ is ignored, so
 // that a write past a file-size limit fails (EFBIG) like any other failed

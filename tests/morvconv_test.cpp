@@ -251,7 +251,7 @@ TEST_F(WriteTest, DataThatFailsOnlyAtCloseFailsTheWrite) {
 
 using Staging = morv::OutputFile::Staging;
 
-// Either kind of temporary file: it holds the table until Commit puts it in
+// Either kind of temporary file: it holds the table until Keep puts it in
 // place, and is gone afterwards, or when the output is given up.
 // Symbolic links and /dev/null are POSIX's rows, NUL Windows's.
 TEST(OutputFileTest, EitherTemporaryFileHoldsTheTableUntilItIsWhole) {
@@ -294,11 +294,11 @@ TEST(OutputFileTest, EitherTemporaryFileHoldsTheTableUntilItIsWhole) {
         fs::remove(c.target);
       }
       {
-        std::optional<morv::OutputFile> output = morv::OutputFile::Open(c.path.c_str(), staging);
+        std::optional<morv::OutputFile> output =
+            morv::OutputFile::Create(c.path.c_str(), 9, staging);
         ASSERT_TRUE(output.has_value());
         EXPECT_EQ(output->Replaces(), c.replaces);
-        ASSERT_GE(std::fputs("new table", output->Stream()), 0);  // non-negative on success
-        ASSERT_EQ(std::fflush(output->Stream()), 0);
+        ASSERT_TRUE(output->Write("new table", 9));
         // The path holds what it held; only a named temporary file is seen.
         if (!c.target.empty()) {
           EXPECT_EQ(fs::exists(c.target) ? ReadFile(c.target) : "", c.existing ? "old" : "");
@@ -307,7 +307,7 @@ TEST(OutputFileTest, EitherTemporaryFileHoldsTheTableUntilItIsWhole) {
           EXPECT_EQ(Temporaries(beside).size(), named ? 1u : 0u);
         }
         if (c.commit) {
-          EXPECT_TRUE(output->Commit());
+          EXPECT_TRUE(output->Keep());
         }
       }
       if (!c.target.empty()) {

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,7 +13,6 @@
 #include <cstring>
 #include <random>
 #include <utility>
-#include <vector>
 
 // The files, names and signals behind the output file.
 namespace morv::os {
@@ -92,42 +92,62 @@ bool LinkUnnamed(const Descriptor& file, const std::string& name) {
   return ::linkat(file.Get(), "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0;
 }
 
-// Opens `existing` at `path` for writing and empties it, without creating
-// anything and only when the path still leads to that very file (not to a
-// link or another file put there since). -1 when it cannot.
+// Opens `existing` at `path` for writing, without changing it, creating
+// anything, or following a link: only when the path still leads to that very
+// file. -1 when it cannot.
 int OpenExisting(const std::string& path, const ExistingFile& existing) {
   Descriptor file(::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (!file.IsOpen()) return -1;
   struct stat info {};
   if (::fstat(file.Get(), &info) != 0 || !IsFile(info, existing)) return -1;
-  if (::ftruncate(file.Get(), 0) != 0) return -1;
   // Regular files ignore O_NONBLOCK; it only kept a FIFO put at the path
   // from blocking the open above.
   if (::fcntl(file.Get(), F_SETFL, 0) != 0) return -1;
   return file.Release();
 }
 
-// Writes the whole of `from` into `existing`, in place at `path`.
-bool CopyInPlace(const Descriptor& from, const std::string& path, const ExistingFile& existing) {
-  Descriptor to(OpenExisting(path, existing));
-  if (!to.IsOpen()) return false;
-  std::vector<char> buffer(1 << 16);
-  off_t offset = 0;
-  for (;;) {
-    const ssize_t got = ::pread(from.Get(), buffer.data(), buffer.size(), offset);
+// The whole of what `file` holds, read from its start; nothing when it
+// cannot be read.
+std::optional<std::string> ReadAll(const Descriptor& file) {
+  struct stat info {};
+  if (::fstat(file.Get(), &info) != 0 || info.st_size < 0) return std::nullopt;
+  std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t got =
+        ::pread(file.Get(), bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return false;
-    if (got == 0) break;
-    offset += got;
-    for (ssize_t done = 0; done < got;) {
-      const ssize_t put =
-          ::write(to.Get(), buffer.data() + done, static_cast<std::size_t>(got - done));
-      if (put < 0 && errno == EINTR) continue;
-      if (put <= 0) return false;
-      done += put;
-    }
+    if (got <= 0) return std::nullopt;
+    done += static_cast<std::size_t>(got);
   }
-  return to.Close();
+  return bytes;
+}
+
+// Whether a file may grow to `size` bytes under the process's file-size
+// limit.
+bool WithinFileSizeLimit(std::uint64_t size) {
+  struct rlimit limit {};
+  if (::getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return true;
+  return size <= static_cast<std::uint64_t>(limit.rlim_cur);
+}
+
+// Reserves the blocks the first `size` bytes of `file` take, without
+// changing its size or what it holds. False only when the file system says
+// there is no room (or the file may not grow); a file system that cannot
+// reserve leaves the room to the writes.
+bool Reserve(const Descriptor& file, std::uint64_t size) {
+#ifdef FALLOC_FL_KEEP_SIZE
+  int result = 0;
+  do {
+    result = ::fallocate(file.Get(), FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size));
+  } while (result != 0 && errno == EINTR);
+  if (result == 0) return true;
+  return errno != ENOSPC && errno != EDQUOT && errno != EFBIG && errno != EPERM;
+#else
+  (void)file;
+  (void)size;
+  return true;
+#endif
 }
 
 // The named temporary files that exist, for the signal handler to remove.
@@ -275,43 +295,49 @@ std::FILE* Temporary::OpenStream() const {
 }
 
 bool Temporary::Publish(const Destination& destination) {
-  // The cleanup signals wait until the table is in place (or given up): the
-  // path then holds the whole table when such a signal ends the process.
-  const CleanupSignalsHeld held;
-  if (name_.empty()) {
-    // An unnamed file takes the path's name straight away where nothing is
-    // there; otherwise it is named beside it first and renamed onto it.
-    if (!destination.existing) {
-      if (LinkUnnamed(file_, destination.path)) return true;
-      if (errno != EEXIST) return false;
-    }
-    for (int attempt = 0; name_.empty(); ++attempt) {
-      if (attempt == kNameAttempts) return false;
-      std::string name = TemporaryName(destination.directory);
-      const int slot = Register(name);
-      if (LinkUnnamed(file_, name)) {
-        name_ = std::move(name);
-        slot_ = slot;
-      } else {
-        const int error = errno;
-        Unregister(slot);
-        if (error != EEXIST) return false;
+  {
+    // The cleanup signals wait until the table is in place (or given up):
+    // the path then holds the whole table when such a signal ends the
+    // process.
+    const CleanupSignalsHeld held;
+    if (name_.empty()) {
+      // An unnamed file takes the path's name straight away where nothing is
+      // there; otherwise it is named beside it first and renamed onto it.
+      if (!destination.existing) {
+        if (LinkUnnamed(file_, destination.path)) return true;
+        if (errno != EEXIST) return false;
+      }
+      for (int attempt = 0; name_.empty(); ++attempt) {
+        if (attempt == kNameAttempts) return false;
+        std::string name = TemporaryName(destination.directory);
+        const int slot = Register(name);
+        if (LinkUnnamed(file_, name)) {
+          name_ = std::move(name);
+          slot_ = slot;
+        } else {
+          const int error = errno;
+          Unregister(slot);
+          if (error != EEXIST) return false;
+        }
       }
     }
-  }
-
-  if (::rename(name_.c_str(), destination.path.c_str()) == 0) {
-    name_.clear();
-    Unregister(std::exchange(slot_, -1));
-    return true;
+    if (::rename(name_.c_str(), destination.path.c_str()) == 0) {
+      name_.clear();
+      Unregister(std::exchange(slot_, -1));
+      return true;
+    }
   }
   // A writable file whose directory entry may not be replaced is written in
-  // place, as when no temporary file can be made beside it.
+  // place, as when no temporary file can be made beside it. This file is
+  // given up first: the blocks it holds may be what the write needs.
   const bool refused = errno == EPERM || errno == EACCES || errno == EBUSY;
-  const bool copied = refused && destination.existing &&
-                      CopyInPlace(file_, destination.path, *destination.existing);
+  std::optional<std::string> table;
+  if (refused && destination.existing) table = ReadAll(file_);
   Remove();
-  return copied;
+  file_.Close();
+  if (!table) return false;
+  std::optional<InPlaceFile> in_place = InPlaceFile::Open(destination);
+  return in_place && in_place->Overwrite(*table);
 }
 
 void Temporary::Remove() noexcept {
@@ -322,16 +348,29 @@ void Temporary::Remove() noexcept {
   Unregister(std::exchange(slot_, -1));
 }
 
-std::FILE* OpenInPlace(const char* path, const std::optional<Destination>& destination) {
-  if (destination && destination->existing) {
-    Descriptor file(OpenExisting(destination->path, *destination->existing));
-    if (!file.IsOpen()) return nullptr;
-    std::FILE* const stream = ::fdopen(file.Get(), "wb");
-    if (stream != nullptr) file.Release();
-    return stream;
-  }
-  return std::fopen(path, "wb");
+std::optional<InPlaceFile> InPlaceFile::Open(const Destination& destination) {
+  if (!destination.existing) return std::nullopt;
+  Descriptor file(OpenExisting(destination.path, *destination.existing));
+  if (!file.IsOpen()) return std::nullopt;
+  return InPlaceFile(std::move(file));
 }
+
+bool InPlaceFile::Overwrite(std::string_view bytes) {
+  if (!WithinFileSizeLimit(bytes.size()) || !Reserve(file_, bytes.size())) return false;
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t put =
+        ::pwrite(file_.Get(), bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return false;
+    done += static_cast<std::size_t>(put);
+  }
+  // What the old file held beyond the new bytes goes.
+  if (::ftruncate(file_.Get(), static_cast<off_t>(bytes.size())) != 0) return false;
+  return file_.Close();
+}
+
+std::FILE* OpenOther(const char* path) { return std::fopen(path, "wb"); }
 
 void PrepareSignals() {
   ::signal(SIGXFSZ, SIG_IGN);

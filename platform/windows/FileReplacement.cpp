@@ -4,6 +4,7 @@
 #include <io.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstring>
@@ -137,6 +138,27 @@ int DescriptorOf(Handle& handle, int flags) {
   return fd;
 }
 
+// The whole of the file named `name`; nothing when it cannot be read.
+std::optional<std::string> ReadAll(const std::wstring& name) {
+  const Handle handle(::CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER size{};
+  if (!handle.IsOpen() || !::GetFileSizeEx(handle.Get(), &size) || size.QuadPart < 0) {
+    return std::nullopt;
+  }
+  std::string bytes(static_cast<std::size_t>(size.QuadPart), '\0');
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1 << 20));
+    DWORD got = 0;
+    if (!::ReadFile(handle.Get(), bytes.data() + done, chunk, &got, nullptr) || got == 0) {
+      return std::nullopt;
+    }
+    done += got;
+  }
+  return bytes;
+}
+
 std::FILE* StreamOf(Descriptor& file) {
   std::FILE* const stream = ::_fdopen(file.Get(), "wb");
   if (stream != nullptr) file.Release();
@@ -240,8 +262,17 @@ bool Temporary::Publish(const Destination& destination) {
     Unregister(std::exchange(slot_, -1));
     return true;
   }
+  // A writable file that may not be replaced (its folder lets it be written
+  // but not deleted) is written in place, as when no temporary file can be
+  // made beside it. This file is given up first: the room it takes may be
+  // what the write needs.
+  const bool refused = ::GetLastError() == ERROR_ACCESS_DENIED;
+  std::optional<std::string> table;
+  if (refused && destination.existing) table = ReadAll(*name);
   Remove();
-  return false;
+  if (!table) return false;
+  std::optional<InPlaceFile> in_place = InPlaceFile::Open(destination);
+  return in_place && in_place->Overwrite(*table);
 }
 
 void Temporary::Remove() noexcept {
@@ -254,32 +285,67 @@ void Temporary::Remove() noexcept {
   Unregister(std::exchange(slot_, -1));
 }
 
-// A read-only file cannot be written in place either, whoever asks (Wine run
-// by root could).
-std::FILE* OpenInPlace(const char* path, const std::optional<Destination>& destination) {
+std::optional<InPlaceFile> InPlaceFile::Open(const Destination& destination) {
+  if (!destination.existing) return std::nullopt;
+  const std::optional<std::wstring> target = windows::WidePath(destination.path);
+  if (!target) return std::nullopt;
+  Handle handle(::CreateFileW(target->c_str(), GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ExistingFile found;
+  DWORD attributes = 0;
+  if (!handle.IsOpen() || !Identify(handle.Get(), found, attributes) ||
+      found.device != destination.existing->device || found.inode != destination.existing->inode ||
+      (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    return std::nullopt;
+  }
+  Descriptor file(DescriptorOf(handle, _O_WRONLY));
+  if (!file.IsOpen()) return std::nullopt;
+  return InPlaceFile(std::move(file));
+}
+
+bool InPlaceFile::Overwrite(std::string_view bytes) {
+  const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(file_.Get()));
+  LARGE_INTEGER old_size{};
+  if (handle == INVALID_HANDLE_VALUE || !::GetFileSizeEx(handle, &old_size)) return false;
+  LARGE_INTEGER size{};
+  size.QuadPart = static_cast<LONGLONG>(bytes.size());
+  // The room for what the file grows by is reserved first (an allocation
+  // below the file's size would cut it). A file system that cannot reserve
+  // leaves the room to the writes; only a full disk stops here.
+  if (size.QuadPart > old_size.QuadPart) {
+    FILE_ALLOCATION_INFO allocation{};
+    allocation.AllocationSize = size;
+    if (!::SetFileInformationByHandle(handle, FileAllocationInfo, &allocation, sizeof allocation)) {
+      const DWORD error = ::GetLastError();
+      if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL) return false;
+    }
+  }
+  LARGE_INTEGER start{};
+  if (!::SetFilePointerEx(handle, start, nullptr, FILE_BEGIN)) return false;
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1 << 20));
+    DWORD put = 0;
+    if (!::WriteFile(handle, bytes.data() + done, chunk, &put, nullptr) || put == 0) return false;
+    done += put;
+  }
+  // What the old file held beyond the new bytes goes.
+  if (!::SetFilePointerEx(handle, size, nullptr, FILE_BEGIN) || !::SetEndOfFile(handle)) {
+    return false;
+  }
+  return file_.Close();
+}
+
+// A read-only file cannot be written either, whoever asks (Wine run by root
+// could).
+std::FILE* OpenOther(const char* path) {
   const std::optional<std::wstring> wide = windows::WidePath(path);
   if (!wide || wide->empty()) return nullptr;
   const DWORD attributes = ::GetFileAttributesW(wide->c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
       (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
     return nullptr;
-  }
-  if (destination && destination->existing) {
-    const std::optional<std::wstring> target = windows::WidePath(destination->path);
-    if (!target) return nullptr;
-    Handle handle(::CreateFileW(target->c_str(), GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    ExistingFile found;
-    DWORD found_attributes = 0;
-    if (!handle.IsOpen() || !Identify(handle.Get(), found, found_attributes) ||
-        found.device != destination->existing->device ||
-        found.inode != destination->existing->inode || !::SetEndOfFile(handle.Get())) {
-      return nullptr;
-    }
-    Descriptor file(DescriptorOf(handle, _O_WRONLY));
-    if (!file.IsOpen()) return nullptr;
-    return StreamOf(file);
   }
   return ::_wfopen(wide->c_str(), L"wb");
 }

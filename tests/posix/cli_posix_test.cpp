@@ -5,12 +5,15 @@
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -133,77 +136,136 @@ TEST_P(CliSignalTest, LeavesTheOldFileOrTheWholeNewTable) {
 INSTANTIATE_TEST_SUITE_P(WhileWriting, CliSignalTest, ::testing::ValuesIn(kSignalCases),
                          NameRowByWhat());
 
-struct StickyCase {
+// How a run that writes another user's file ends.
+enum class Written {
+  kReplaced,      // a new file takes the path
+  kInPlace,       // the same file takes the table
+  kCannotCreate,  // refused at once: the file stays as it was
+  kNotWritten,    // refused before the file is touched: it stays as it was
+};
+
+struct OtherUserCase {
   const char* what;
   bool owned_by_user;  // the output's owner: the user, else root; the group is the user's
   mode_t mode;
-  bool in_place;  // the same file takes the table (else a new file replaces it)
-  bool refused;   // the user may not write the output
+  Written written;
+  mode_t directory_mode = 01777;  // like /tmp; 0755: the user may not make files there
+  bool own_output = false;        // the document itself is the output
+  std::optional<std::uint64_t> file_size = std::nullopt;  // `ulimit -f`, in bytes
+  std::uint64_t file_system_kib = 0;  // the directory is a file system this small
 
-  friend void PrintTo(const StickyCase& c, std::ostream* os) { *os << c.what; }
+  friend void PrintTo(const OtherUserCase& c, std::ostream* os) { *os << c.what; }
 };
 
-const StickyCase kStickyCases[] = {
-    {"another user's world-writable file", false, 0666, true, false},
-    {"another user's file the user's group may write", false, 0660, true, false},
-    {"the user's own file is replaced", true, 0640, false, false},
-    {"another user's file the user may not write", false, 0644, false, true},
+// The table of the 100,000-step document takes 400,004 bytes: 98 pages of a
+// file system, 640 KiB hold it once but not twice.
+const OtherUserCase kOtherUserCases[] = {
+    {"another user's world-writable file", false, 0666, Written::kInPlace},
+    {"another user's file the user's group may write", false, 0660, Written::kInPlace},
+    {"the user's own file is replaced", true, 0640, Written::kReplaced},
+    {"another user's file the user may not write", false, 0644, Written::kCannotCreate},
+    {"the document as its own output in a directory the user cannot write, under ulimit -f 100",
+     false, 0666, Written::kNotWritten, 0755, true, 102'400},
+    {"another user's file in a directory the user cannot write, under a file-size limit", false,
+     0666, Written::kNotWritten, 0755, false, 400'003},
+    {"another user's file in a directory the user cannot write, on a full file system", false, 0666,
+     Written::kNotWritten, 0755, false, std::nullopt, 256},
+    {"another user's file in a sticky directory, on a file system too full for two tables", false,
+     0666, Written::kInPlace, 01777, false, std::nullopt, 640},
 };
 
-class CliStickyTest : public ::testing::TestWithParam<StickyCase> {
+class CliOtherUserTest : public ::testing::TestWithParam<OtherUserCase> {
  protected:
   ScratchDir dir;
 };
 
-// An output in a sticky directory like /tmp that the user may write but not
-// replace is written in place.
-TEST_P(CliStickyTest, AnOutputIsReplacedOrWrittenInPlace) {
-  const StickyCase& c = GetParam();
+// A small file system mounted for a test, gone with it.
+class SmallFileSystem {
+ public:
+  SmallFileSystem(const std::string& at, std::uint64_t kib) : at_(at) {
+    const std::string size = "size=" + std::to_string(kib) + "k";
+    mounted_ = ::mount("tmpfs", at.c_str(), "tmpfs", 0, size.c_str()) == 0;
+  }
+  ~SmallFileSystem() {
+    if (mounted_) ::umount2(at_.c_str(), MNT_DETACH);
+  }
+  SmallFileSystem(const SmallFileSystem&) = delete;
+  SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+  bool Mounted() const { return mounted_; }
+
+ private:
+  std::string at_;
+  bool mounted_ = false;
+};
+
+// An output the user may write but not replace is written in place, and
+// only when it can be written whole: the owner, group and mode stay.
+TEST_P(CliOtherUserTest, AnOutputIsReplacedOrWrittenInPlaceOrLeftAsItWas) {
+  const OtherUserCase& c = GetParam();
   if (::geteuid() != 0) GTEST_SKIP() << "needs root, to run the converter as another user";
   const passwd* const nobody = ::getpwnam("nobody");
   if (nobody == nullptr) GTEST_SKIP() << "no user named nobody";
   const uid_t user = nobody->pw_uid;
   const gid_t group = nobody->pw_gid;
-  // A sticky directory like /tmp, owned by root, inside a scratch directory
-  // the user may pass through.
+  // The directory, owned by root, inside a scratch directory the user may
+  // pass through.
   ASSERT_EQ(::chmod(dir.path().c_str(), 0711), 0);
-  const std::string sticky = dir / "sticky";
-  ASSERT_EQ(::mkdir(sticky.c_str(), 0700), 0);
-  ASSERT_EQ(::chmod(sticky.c_str(), 01777), 0);
-  const std::string in = sticky + "/in.xml";
+  const std::string shared = dir / "shared";
+  ASSERT_EQ(::mkdir(shared.c_str(), 0700), 0);
+  const SmallFileSystem small(shared, c.file_system_kib);
+  if (c.file_system_kib != 0 && !small.Mounted()) {
+    GTEST_SKIP() << "cannot mount a small file system here";
+  }
+  ASSERT_EQ(::chmod(shared.c_str(), c.directory_mode), 0);
+  const std::string huge = dir / "huge.xml";
+  WriteStepsDocument(huge, 100'000);
+  const std::string out = shared + "/out.bin";
+  const std::string in = dir / "in.xml";
   WriteFile(in, ReadFile(kData + "/two_steps.xml"));
   ASSERT_EQ(::chmod(in.c_str(), 0644), 0);
-  const std::string out = sticky + "/out.bin";
-  const std::string table = ReadFile(kData + "/two_steps.bin");
-  const uid_t owner = c.owned_by_user ? user : 0;
-  const std::string printed = c.refused ? msg::CannotCreate(out) + msg::kWriteFailed : "";
+  const bool large = c.own_output || c.file_size || c.file_system_kib != 0;
+  if (large) {
+    ASSERT_EQ(RunConverter({huge, dir / "huge.bin"}).status, 0);
+  }
+  const std::string table = ReadFile(large ? dir / "huge.bin" : kData + "/two_steps.bin");
+  const std::string old = c.own_output ? ReadFile(huge) : kSentinel;
 
-  WriteFile(out, kSentinel);
-  ASSERT_EQ(::chown(out.c_str(), owner, group), 0);
+  WriteFile(out, old);
+  ASSERT_EQ(::chown(out.c_str(), c.owned_by_user ? user : 0, group), 0);
   ASSERT_EQ(::chmod(out.c_str(), c.mode), 0);
   struct stat before {};
   ASSERT_EQ(::stat(out.c_str(), &before), 0);
 
   morv::test::ProcessLimits limits;
   limits.user = {user, group};
-  const auto result = RunConverter({in, out}, limits);
-  EXPECT_EQ(result.out, printed);
+  limits.file_size = c.file_size;
+  const auto result = RunConverter({c.own_output ? out : (large ? huge : in), out}, limits);
   struct stat after {};
   ASSERT_EQ(::stat(out.c_str(), &after), 0);
-  if (printed.empty()) {
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(ReadFile(out), table);
-  } else {
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(ReadFile(out), kSentinel);
+  switch (c.written) {
+    case Written::kReplaced:
+    case Written::kInPlace:
+      EXPECT_EQ(result.status, 0);
+      EXPECT_EQ(result.out, "");
+      EXPECT_TRUE(ReadFile(out) == table) << "not the new table";
+      break;
+    case Written::kCannotCreate:
+    case Written::kNotWritten:
+      EXPECT_EQ(result.status, 1);
+      EXPECT_EQ(result.out, c.written == Written::kCannotCreate
+                                ? msg::CannotCreate(out) + msg::kWriteFailed
+                                : msg::kWriteFailed);
+      EXPECT_TRUE(ReadFile(out) == old) << "the old file changed";
+      break;
   }
-  EXPECT_EQ(after.st_ino == before.st_ino, c.in_place || !printed.empty());
-  EXPECT_EQ(after.st_uid, owner);
+  EXPECT_EQ(after.st_ino == before.st_ino, c.written != Written::kReplaced);
+  EXPECT_EQ(after.st_uid, before.st_uid);
+  EXPECT_EQ(after.st_gid, before.st_gid);
   EXPECT_EQ(after.st_mode & 07777, c.mode);
-  EXPECT_EQ(Leftovers(sticky, {"in.xml", "out.bin"}), std::vector<std::string>{});
+  EXPECT_EQ(Leftovers(shared, {"out.bin"}), std::vector<std::string>{});
 }
 
-INSTANTIATE_TEST_SUITE_P(StickyDirectory, CliStickyTest, ::testing::ValuesIn(kStickyCases),
+INSTANTIATE_TEST_SUITE_P(OtherUsersFiles, CliOtherUserTest, ::testing::ValuesIn(kOtherUserCases),
                          NameRowByWhat());
 
 }  // namespace
