@@ -65,10 +65,10 @@ class Descriptor {
 // Either unnamed, so that it vanishes with the process however that ends
 // (even killed outright), or, where the file system cannot make an unnamed
 // file, under a fresh name ".morv_conv-*.tmp" beside the output, which is
-// removed when the file is dropped and when SIGINT, SIGTERM or SIGHUP ends
-// the process (see PrepareSignals). Either way it is created with the
-// replaced file's permission bits, and its owner and group where the system
-// lets a file be given away.
+// removed when the file is dropped and when a signal ends the process (see
+// PrepareSignals). Either way it is created with the replaced file's
+// permission bits, and its owner and group where the system lets a file be
+// given away.
 class Temporary {
  public:
   // Nothing when the file system cannot make an unnamed file in the
@@ -137,11 +137,15 @@ std::FILE* OpenOther(const char* path);
 
 // Sets up the process's signals for writing outputs: SIGXFSZ is ignored, so
 // that a write past a file-size limit fails (EFBIG) like any other failed
-// write instead of ending the process; SIGINT, SIGTERM and SIGHUP remove
-// the named temporary files that exist at that moment, then end the process
-// with the signal as before. A signal the process was started ignoring stays
-// ignored. The names of the named temporary files are kept for the handler
-// in a small process-wide table (four at a time; the converter makes one).
+// write instead of ending the process; every other signal that would end the
+// process and may be caught (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1,
+// SIGALRM, SIGXCPU, the faults, the real-time signals, ...) first removes
+// the named temporary files that exist at that moment, then ends the process
+// as it would have. A signal the process was started ignoring stays ignored,
+// and one that already has a handler (a sanitizer's) keeps it. The names of
+// the named temporary files are kept for the handler in a small process-wide
+// table (four at a time; the converter makes one). On Windows the console's
+// Ctrl-C, Ctrl-Break and closing do the same.
 void PrepareSignals();
 
 }  // namespace morv::os

@@ -22,8 +22,38 @@ namespace {
 constexpr int kMaxLinkHops = 40;
 // Names tried for a fresh temporary file before giving up.
 constexpr int kNameAttempts = 16;
-// The signals that remove named temporary files before they end the process.
-constexpr std::array<int, 3> kCleanupSignals = {SIGINT, SIGTERM, SIGHUP};
+// The signals whose default action ends the process and that may be caught,
+// beside the real-time ones: each removes the named temporary files before it
+// ends the process. SIGPIPE is left out (the converter ignores it: a closed
+// standard output must not end a run) and so is SIGXFSZ (ignored while
+// outputs are written).
+constexpr int kEndingSignals[] = {
+    SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT,   SIGBUS,  SIGFPE, SIGUSR1,
+    SIGSEGV,   SIGUSR2, SIGALRM, SIGTERM, SIGXCPU, SIGVTALRM, SIGPROF, SIGSYS,
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+#ifdef SIGPOLL
+    SIGPOLL,
+#endif
+};
+
+// The signals above and the real-time signals, whose default action ends
+// the process too.
+sigset_t CleanupSignals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (const int signal_number : kEndingSignals) sigaddset(&signals, signal_number);
+#ifdef SIGRTMIN
+  for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; ++signal_number) {
+    sigaddset(&signals, signal_number);
+  }
+#endif
+  return signals;
+}
 
 std::string DirectoryOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
@@ -197,9 +227,7 @@ void RemoveTemporariesAndEnd(int signal_number) {
 class CleanupSignalsHeld {
  public:
   CleanupSignalsHeld() noexcept {
-    sigset_t held;
-    sigemptyset(&held);
-    for (const int signal_number : kCleanupSignals) sigaddset(&held, signal_number);
+    static const sigset_t held = CleanupSignals();
     ::pthread_sigmask(SIG_BLOCK, &held, &saved_);
   }
   ~CleanupSignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
@@ -374,9 +402,14 @@ std::FILE* OpenOther(const char* path) { return std::fopen(path, "wb"); }
 
 void PrepareSignals() {
   ::signal(SIGXFSZ, SIG_IGN);
-  for (const int signal_number : kCleanupSignals) {
+  const sigset_t signals = CleanupSignals();
+  for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
+    if (sigismember(&signals, signal_number) != 1) continue;
+    // Left alone: a signal ignored since the process started, and one that
+    // has a handler of its own.
     struct sigaction current {};
-    if (::sigaction(signal_number, nullptr, &current) != 0 || current.sa_handler == SIG_IGN) {
+    if (::sigaction(signal_number, nullptr, &current) != 0 || current.sa_handler != SIG_DFL ||
+        (current.sa_flags & SA_SIGINFO) != 0) {
       continue;
     }
     struct sigaction action {};
