@@ -26,12 +26,13 @@ std::size_t FolderLength(const std::string& path);
 std::string PathOfUrlPath(std::string url_path);
 
 // Why `path` is no name of a local disk file that may be read, or empty when
-// it may be one. Refused on Windows, whatever is there: network shares
-// ("\\host\share\x", "//host/share/x", "\\?\UNC\..."), the device namespaces
-// ("\\.\x", "\\?\" followed by anything but a drive) and the DOS device names
-// (CON, PRN, AUX, NUL, COM1-9, LPT1-9, in any case, with any extension, in
-// any folder, with trailing dots or spaces). Nothing is refused by name on
-// POSIX systems: what is not a regular file is refused once it is open.
+// it may be one. On Windows only a relative path and a drive path ("C:\x",
+// "C:/x") may be, and neither with a DOS device name (CON, PRN, AUX, NUL,
+// COM1-9, LPT1-9, in any case, with any extension, in any folder, with
+// trailing dots or spaces) nor with a colon past the drive (a stream):
+// everything else (network shares, "\\?\", "\\.\", "\??\", rooted paths,
+// "C:x") is refused, whatever is there. Nothing is refused by name on POSIX
+// systems: what is not a regular file is refused once it is open.
 std::string RefusalOf(const std::string& path);
 
 }  // namespace morv::os

@@ -53,11 +53,7 @@ bool HasDeviceComponent(std::string_view path) {
   while (start <= path.size()) {
     std::size_t end = start;
     while (end < path.size() && !IsSeparator(path[end])) ++end;
-    std::string_view component = path.substr(start, end - start);
-    // A drive's colon, or a stream after the name, is no part of it.
-    const std::size_t colon = component.find(':');
-    if (colon != std::string_view::npos) component = component.substr(0, colon);
-    if (IsDeviceComponent(component)) return true;
+    if (IsDeviceComponent(path.substr(start, end - start))) return true;
     start = end + 1;
   }
   return false;
@@ -88,22 +84,23 @@ std::string PathOfUrlPath(std::string url_path) {
   return url_path;
 }
 
+// Only two kinds of name are let through: a relative path and a drive path
+// ("C:\x", "C:/x"). Whatever starts with a separator is something else to the
+// system: a share ("\\host", "//host"), the device and object namespaces
+// ("\\.\", "\\?\", "\??\", "/??/", GLOBALROOT after any of them), or a
+// folder of whatever drive is current. So is a drive without a separator
+// after it ("C:x", relative to that drive's current folder), and a colon
+// anywhere else (a stream of a file, "x.dtd:s").
 std::string RefusalOf(const std::string& path) {
+  constexpr const char* kNotLocal = "not a local file";
   std::string_view rest = path;
-  if (rest.size() >= 2 && IsSeparator(rest[0]) && IsSeparator(rest[1])) {
-    // "\\?\C:\x" is a drive path without the system's name rewriting;
-    // everything else that starts with two separators is a share or a device.
-    const bool long_drive_path = rest.size() >= 7 && rest[2] == '?' && IsSeparator(rest[3]) &&
-                                 IsLetter(rest[4]) && rest[5] == ':' && IsSeparator(rest[6]);
-    if (!long_drive_path) {
-      const bool device = rest.size() >= 4 && (rest[2] == '.' || rest[2] == '?') &&
-                          IsSeparator(rest[3]) &&
-                          !(rest.size() >= 8 && EqualsIgnoringCase(rest.substr(4, 3), "UNC") &&
-                            IsSeparator(rest[7]));
-      return device ? "a device" : "not a local file";
-    }
-    rest.remove_prefix(4);
+  if (StartsWithDrive(path)) {
+    if (path.size() < 3 || !IsSeparator(path[2])) return kNotLocal;
+    rest.remove_prefix(2);
+  } else if (!rest.empty() && IsSeparator(rest[0])) {
+    return kNotLocal;
   }
+  if (rest.find(':') != std::string_view::npos) return kNotLocal;
   if (HasDeviceComponent(rest)) return "a device";
   return {};
 }
