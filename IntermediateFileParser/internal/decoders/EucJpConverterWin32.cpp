@@ -1,6 +1,5 @@
 #include <windows.h>
 
-#include <array>
 #include <memory>
 #include <string>
 #include <utility>
@@ -12,6 +11,7 @@
 #include <xercesc/util/XMLString.hpp>
 
 #include "IntermediateFileParser/internal/decoders/EucJpConverter.h"
+#include "IntermediateFileParser/internal/decoders/JisX0208Table.h"
 #include "IntermediateFileParser/internal/decoders/SjisConverter.h"
 #include "IntermediateFileParser/internal/decoders/Win32TableTranscoder.h"
 
@@ -19,10 +19,10 @@ namespace ifp::internal {
 namespace {
 
 constexpr XMLCh kWin32ServiceId[] = u"Win32";
-// The code page the JIS X 0208 pairs and the half-width katakana are asked
-// of: the tool chain's Shift_JIS, whose characters EUC-JP shares (row 13 and
-// the IBM extensions in rows 89-92 included), so both read alike.
-constexpr unsigned kSjisCodePage = 932;
+// The code page the half-width katakana are asked of, as the JIS X 0208 pairs
+// are (TJisX0208Table): the tool chain's Shift_JIS, whose characters EUC-JP
+// shares, so both read alike.
+constexpr unsigned kSjisCodePage = TJisX0208Table::kCodePage;
 // EUC-JP as the system has it: for JIS X 0212, after 0x8F, where the system
 // has it, and for encoding.
 constexpr unsigned kCodePage = 20932;
@@ -59,17 +59,18 @@ class TEucJpTable {
   TEucJpTable() : pairs_(0x100 * 0x100, kReplacement), triples_(0x100 * 0x100, kReplacement) {
     for (unsigned second = 0xA1; second <= 0xDF; ++second) {
       const char katakana[1] = {static_cast<char>(second)};
-      pairs_[0x8E00 | second] = Decode(kSjisCodePage, katakana);
+      pairs_[0x8E00 | second] = TJisX0208Table::Decode(kSjisCodePage, katakana, 1);
     }
     // Three more after 0x8E, as the tool chain's table has them.
     pairs_[0x8EE0] = 0xA2;
     pairs_[0x8EE1] = 0xA3;
     pairs_[0x8EE2] = 0xAC;
+    const TJisX0208Table& jis = TJisX0208Table::Get();
     for (unsigned first = 0xA1; first <= 0xFE; ++first) {
       for (unsigned second = 0xA1; second <= 0xFE; ++second) {
-        pairs_[first << 8 | second] = Decode(kSjisCodePage, ShiftJisOf(first, second));
+        pairs_[first << 8 | second] = jis.At(first - 0xA0, second - 0xA0);
         const char triple[3] = {'\x8F', static_cast<char>(first), static_cast<char>(second)};
-        triples_[first << 8 | second] = Decode(kCodePage, triple);
+        triples_[first << 8 | second] = TJisX0208Table::Decode(kCodePage, triple, 3);
       }
     }
   }
@@ -114,32 +115,6 @@ class TEucJpTable {
   }
 
  private:
-  // The Shift_JIS pair of the JIS X 0208 character at row `first` - 0xA0,
-  // column `second` - 0xA0.
-  static std::array<char, 2> ShiftJisOf(unsigned first, unsigned second) {
-    const unsigned row = first - 0xA0;
-    const unsigned column = second - 0xA0;
-    const unsigned lead = (row + 1) / 2 + (row <= 62 ? 0x80 : 0xC0);
-    const unsigned trail = row % 2 == 1 ? column + (column <= 63 ? 0x3F : 0x40) : column + 0x9E;
-    return {static_cast<char>(lead), static_cast<char>(trail)};
-  }
-
-  // What the system decodes `bytes` to in `code_page` when they are one
-  // character of one UTF-16 unit; else U+FFFD.
-  template <std::size_t kLength>
-  static char16_t Decode(unsigned code_page, const char (&bytes)[kLength]) {
-    return Decode(code_page, bytes, kLength);
-  }
-  static char16_t Decode(unsigned code_page, const std::array<char, 2>& bytes) {
-    return Decode(code_page, bytes.data(), bytes.size());
-  }
-  static char16_t Decode(unsigned code_page, const char* bytes, std::size_t length) {
-    wchar_t decoded[2] = {};
-    const int count = ::MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, bytes,
-                                            static_cast<int>(length), decoded, 2);
-    return count == 1 ? static_cast<char16_t>(decoded[0]) : kReplacement;
-  }
-
   std::vector<char16_t> pairs_;
   std::vector<char16_t> triples_;
 };
