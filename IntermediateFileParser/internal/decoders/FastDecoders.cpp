@@ -11,6 +11,7 @@
 #include <xercesc/util/XMLUni.hpp>
 
 #include "IntermediateFileParser/internal/decoders/EucJpConverter.h"
+#include "IntermediateFileParser/internal/decoders/Iso2022JpConverter.h"
 #include "IntermediateFileParser/internal/decoders/PlainByteDecoder.h"
 #include "IntermediateFileParser/internal/decoders/RecognizerMappings.h"
 #include "IntermediateFileParser/internal/decoders/SjisConverter.h"
@@ -82,6 +83,7 @@ bool InstallUtf8Decoder() {
 
 void RegisterFastDecoders() {
   RegisterEucJpConverter();
+  RegisterIso2022JpConverter();
   RegisterSjisDecoder();
   InstallUtf8Decoder();
 }

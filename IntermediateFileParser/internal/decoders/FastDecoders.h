@@ -5,8 +5,9 @@ namespace ifp::internal {
 
 // Makes the XML parser decode Shift_JIS and UTF-8 documents through
 // TPlainByteDecoder in front of its own decoders: RegisterSjisDecoder and
-// InstallUtf8Decoder; and EUC-JP as everywhere: RegisterEucJpConverter. Call after the XML platform
-// is initialised (and again after it was brought down and up); not while another thread parses.
+// InstallUtf8Decoder; and EUC-JP and ISO-2022-JP as everywhere: RegisterEucJpConverter and
+// RegisterIso2022JpConverter. Call after the XML platform is initialised (and again after it was
+// brought down and up); not while another thread parses.
 void RegisterFastDecoders();
 
 // Makes the XML parser decode Shift_JIS documents with TPlainByteDecoder in front

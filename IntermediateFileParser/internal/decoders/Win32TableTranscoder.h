@@ -10,6 +10,24 @@
 
 namespace ifp::internal {
 
+// Whether `Table` decodes an encoding with shift states, whose bytes mean
+// one character or another after what came before (see TWin32TableTranscoder).
+template <class Table>
+concept ShiftingTable = requires {
+  typename Table::TState;
+};
+
+// The shift state a converter keeps from call to call: none for a table
+// without shift states.
+template <class Table>
+struct TShiftStateOf {
+  struct type {};
+};
+template <ShiftingTable Table>
+struct TShiftStateOf<Table> {
+  using type = typename Table::TState;
+};
+
 // A converter for one of the system's multi-byte code pages that decodes with
 // a table of the library's own, so that every byte sequence decodes as the
 // other systems' converter decodes it, and encodes through the system's
@@ -17,7 +35,14 @@ namespace ifp::internal {
 //   std::size_t Table::Next(const XMLByte* bytes, std::size_t left, char16_t& c) const
 // answers how many bytes the character at `bytes` takes (at least 1), or 0
 // when it is not complete in the `left` bytes there: those are left uneaten
-// until the rest arrives, so no call keeps state for the next.
+// until the rest arrives, so no call keeps a part of a character for the next.
+// A table of an encoding with shift states names their type, Table::TState;
+// each converter starts with a value-initialised one and keeps it from call
+// to call, and
+//   std::size_t Table::Next(TState& state, const XMLByte* bytes, std::size_t left,
+//                           char16_t& c) const
+// decodes the character at `bytes` with the shifts before it, which its size
+// includes, and changes `state` only when it answers a character.
 template <class Table>
 class TWin32TableTranscoder final : public xercesc::XMLTranscoder {
  public:
@@ -36,7 +61,13 @@ class TWin32TableTranscoder final : public xercesc::XMLTranscoder {
     XMLSize_t chars = 0;
     for (; src != end && chars != max_chars; ++chars) {
       char16_t c = 0;
-      const std::size_t size = table_->Next(src, static_cast<std::size_t>(end - src), c);
+      const auto left = static_cast<std::size_t>(end - src);
+      std::size_t size = 0;
+      if constexpr (ShiftingTable<Table>) {
+        size = table_->Next(state_, src, left, c);
+      } else {
+        size = table_->Next(src, left, c);
+      }
       if (size == 0) break;
       to_fill[chars] = c;
       char_sizes[chars] = static_cast<unsigned char>(size);
@@ -55,6 +86,7 @@ class TWin32TableTranscoder final : public xercesc::XMLTranscoder {
 
  private:
   std::shared_ptr<const Table> table_;
+  [[no_unique_address]] typename TShiftStateOf<Table>::type state_{};
   xercesc::Win32Transcoder encoder_;
 };
 
