@@ -56,6 +56,7 @@ std::vector<DocumentCase> DocumentCases() {
       {"UTF-8", kData + "/encoding_utf8.xml", kData + "/encoding.bin", "", 0},
       {"UTF-16", kData + "/encoding_utf16.xml", kData + "/encoding.bin", "", 0},
       {"EUC-JP", kData + "/encoding_eucjp.xml", kData + "/encoding.bin", "", 0},
+      {"ISO-2022-JP", kData + "/encoding_iso2022jp.xml", kData + "/encoding.bin", "", 0},
       {"the blink example", std::string(MORV_EXAMPLES_DIR) + "/blink.xml",
        std::string(MORV_EXAMPLES_DIR) + "/blink.expected.bin", "", 0},
       {"a short list", kData + "/short_list.xml", "", msg::kConvertFailed, 1},

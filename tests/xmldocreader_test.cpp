@@ -250,6 +250,54 @@ TEST_F(XmlDocReaderTest, TheHeadFillsCreateGeneratorTitleAndComment) {
        {},
        "\x82\xDC\x81\x60\x87\x40\xB1?",
        ""},
+      // ISO-2022-JP under the names the tool chain's documents give it: JIS X
+      // 0208 as in Shift_JIS, half-width katakana after ESC ( I.
+      {"ISO-2022-JP as ISO-2022-JP",
+       "<?xml version='1.0' encoding='ISO-2022-JP'?><r><head><title>\x1B$B$^!A-!\x1B(I1"
+       "\x1B(B</title></head></r>",
+       {},
+       {},
+       "\x82\xDC\x81\x60\x87\x40\xB1",
+       ""},
+      {"ISO-2022-JP as csISO2022JP",
+       "<?xml version='1.0' encoding='csISO2022JP'?><r><head><title>\x1B$B$^!A-!\x1B(I1"
+       "\x1B(B</title></head></r>",
+       {},
+       {},
+       "\x82\xDC\x81\x60\x87\x40\xB1",
+       ""},
+      {"ISO-2022-JP as x-windows-50220",
+       "<?xml version='1.0' encoding='x-windows-50220'?><r><head><title>\x1B$B$^!A-!\x1B(I1"
+       "\x1B(B</title></head></r>",
+       {},
+       {},
+       "\x82\xDC\x81\x60\x87\x40\xB1",
+       ""},
+      {"ISO-2022-JP as iso2022jp",
+       "<?xml version='1.0' encoding='iso2022jp'?><r><head><title>\x1B$B$^!A-!\x1B(I1"
+       "\x1B(B</title></head></r>",
+       {},
+       {},
+       "\x82\xDC\x81\x60\x87\x40\xB1",
+       ""},
+      // A line end returns to ASCII, unless it ends a lone byte of a pair.
+      {"ISO-2022-JP line ends",
+       "<?xml version='1.0' encoding='ISO-2022-JP'?><r><head><title>\x1B$B$^\r\n$^\x1B$B$\n$^"
+       "\x1B(B</title></head></r>",
+       {},
+       {},
+       "\x82\xDC\n$^?\x82\xDC",
+       ""},
+      // A malformed sequence is a replacement character, which reads on:
+      // escape sequences of other encodings whole, an unknown ESC alone,
+      // two designations in a row, SO, an unassigned pair.
+      {"ISO-2022-JP malformed sequences",
+       "<?xml version='1.0' encoding='ISO-2022-JP'?><r><head><title>a\x1B$(Db\x1BNc\x1B$B"
+       "\x1B(Bd\x0E\x1B$B\"/\x1B(B</title></head></r>",
+       {},
+       {},
+       "a?b?Nc?d??",
+       ""},
       {"empty and self-closing titles change nothing",
        "<r><head><title>kept</title><title/><title></title></head></r>",
        {},

@@ -14,6 +14,15 @@ def table(frames, textures, palettes):
             + bytes(p & 0xFF for p in palettes))
 
 
+def jis_x0208(sjis):
+    """The JIS X 0208 row and column of a Shift_JIS pair."""
+    lead, trail = sjis
+    row = (lead - (0x80 if lead <= 0x9F else 0xC0)) * 2 - 1
+    if trail >= 0x9F:
+        return row + 1, trail - 0x9E
+    return row, trail - (0x3F if trail <= 0x7E else 0x40)
+
+
 def euc_jp(text):
     """`text` in EUC-JP as the tool chain writes it: the JIS X 0208 rows of
     its Shift_JIS (row 13 and the IBM extensions included), half-width
@@ -24,14 +33,23 @@ def euc_jp(text):
         if len(sjis) == 1:
             out += sjis if sjis[0] < 0x80 else b"\x8e" + sjis
             continue
-        lead, trail = sjis
-        row = (lead - (0x80 if lead <= 0x9F else 0xC0)) * 2 - 1
-        if trail >= 0x9F:
-            row, column = row + 1, trail - 0x9E
-        else:
-            column = trail - (0x3F if trail <= 0x7E else 0x40)
+        row, column = jis_x0208(sjis)
         out += bytes([row + 0xA0, column + 0xA0])
     return bytes(out)
+
+
+def iso_2022_jp(text):
+    """`text` (without half-width katakana) in ISO-2022-JP: the JIS X 0208
+    rows as in euc_jp after ESC $ B, ASCII after ESC ( B, which each line
+    and the text end in."""
+    out, kanji = bytearray(), False
+    for char in text:
+        sjis = char.encode("cp932")
+        if (len(sjis) == 2) != kanji:
+            kanji = not kanji
+            out += b"\x1b$B" if kanji else b"\x1b(B"
+        out += bytes(b + 0x20 for b in jis_x0208(sjis)) if kanji else sjis
+    return bytes(out) + (b"\x1b(B" if kanji else b"")
 
 
 def document(body, title="テスト", encoding="Shift_JIS"):
@@ -107,6 +125,9 @@ def main():
     write("encoding_utf8.xml", document(full_body, title, "UTF-8").encode("utf-8"))
     write("encoding_utf16.xml", document(full_body, title, "UTF-16").encode("utf-16"))
     write("encoding_eucjp.xml", euc_jp(document(full_body, title, "EUC-JP")))
+    # With CR LF line ends, as Windows tools write them.
+    write("encoding_iso2022jp.xml",
+          iso_2022_jp(document(full_body, title, "ISO-2022-JP").replace("\n", "\r\n")))
     write("encoding.bin", expected)
 
     # Documents the converter refuses.
