@@ -35,7 +35,7 @@ import os, random, re, shutil, subprocess, sys
 
 root, docs = sys.argv[1], sys.argv[2]
 sys.path.insert(0, os.path.join(root, "tests", "data"))
-from generate import euc_jp  # noqa: E402
+from generate import euc_jp, iso_2022_jp  # noqa: E402
 
 bases = {}
 for folder in ("tests/data", "examples", "fuzz/regressions"):
@@ -58,13 +58,15 @@ for scale in (1, 3, 10):
     bases[f"typical-{scale}-utf8.xml"] = text.replace('"Shift_JIS"', '"UTF-8"').encode("utf-8")
     bases[f"typical-{scale}-utf16.xml"] = text.replace('"Shift_JIS"', '"UTF-16"').encode("utf-16")
     bases[f"typical-{scale}-eucjp.xml"] = euc_jp(text.replace('"Shift_JIS"', '"EUC-JP"'))
+    bases[f"typical-{scale}-iso2022jp.xml"] = iso_2022_jp(
+        text.replace('"Shift_JIS"', '"ISO-2022-JP"'))
 
 random.seed(20261208)
 names = ["Shift_JIS", "SJIS", "CP932", "windows-31j", "MS_Kanji", "x-sjis", "csShiftJIS",
-         "shift-jis", "MS932", "EUC-JP", "eucJP", "ujis", "x-euc-jp", "UTF-8", "utf8",
-         "UTF-16", "ISO-8859-1", "x-unknown"]
+         "shift-jis", "MS932", "EUC-JP", "eucJP", "ujis", "x-euc-jp", "ISO-2022-JP", "csISO2022JP",
+         "UTF-8", "utf8", "UTF-16", "ISO-8859-1", "x-unknown"]
 odd_bytes = [0x80, 0xA0, 0xFD, 0xFF, 0x1A, 0x1C, 0x7F, 0x81, 0x85, 0x8E, 0x8F, 0xEB, 0xEF, 0xFC,
-             0x00, 0x0D, 0x3C, 0x26]
+             0x00, 0x0D, 0x3C, 0x26, 0x1B, 0x0E]
 
 
 def mutate(data):
