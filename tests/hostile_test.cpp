@@ -160,15 +160,14 @@ std::string DistinctEntitiesDocument(const ScratchDir& dir) {
   return Document("<!DOCTYPE r [" + entities + "]>", "<x>" + references + "</x>" + kOneStep);
 }
 
-// `count` records filling the model close to its share of the memory
-// budget, then an attribute value of 4,000 references to a 1,000-character
-// entity: the parser's memory, and the copy of the value, come out of the
-// same budget.
+// `count` records filling the model close to the memory budget, then an
+// attribute value of 8,000 references to a 1,000-character entity: the
+// parser's memory, and the copy of the value, come out of the same budget.
 std::string FullModel(const std::string& list, const std::string& record, int count) {
   const std::string end = "</" + list.substr(1);
   return Document("<!DOCTYPE r [" + Entity("e", std::string(1000, 'x')) + "]>",
                   list + Repeat(record, count) + end + list + record.substr(0, record.size() - 2) +
-                      " name='" + Repeat("&e;", 4000) + "'/>" + end + kOneStep);
+                      " name='" + Repeat("&e;", 8000) + "'/>" + end + kOneStep);
 }
 
 std::vector<HostileCase> HostileCases() {
@@ -327,11 +326,11 @@ std::vector<HostileCase> HostileCases() {
        }),
        {},
        Converts(one_step_table)},
-      {"2,400,000 image names, then 4,000 kB of attribute value from an entity",
+      {"2,400,000 image names, then 8,000 kB of attribute value from an entity",
        Fixed([] { return FullModel("<tex_pattern_list_data>", "<image_name/>", 2'400'000); }),
        {},
        ReadFails("limit (kept data)")},
-      {"1,500,000 pattern records, then 4,000 kB of their name from an entity",
+      {"1,500,000 pattern records, then 8,000 kB of their name from an entity",
        Fixed([] { return FullModel("<tex_pattern_anm_array>", "<tex_pattern_anm/>", 1'500'000); }),
        {},
        ReadFails("limit (kept data)")},
