@@ -46,7 +46,7 @@ endif()
 set(MORV_XERCES_SOURCE_DIR "" CACHE PATH
     "Unpacked Xerces-C source package (empty: the one scripts/setup.sh fetched for the installed version)")
 set(MORV_XERCES_LEAN_PREFIX "" CACHE PATH
-    "Install prefix of a lean Xerces-C another build tree has built (empty: build it in this tree)")
+    "Install prefix of a lean Xerces-C another build tree has built (empty, or none built there yet: build it in this tree)")
 
 find_package(Threads REQUIRED)
 if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
@@ -65,11 +65,8 @@ else()
   set(_morv_xerces_link_libraries "morv_conv::icu_static;Threads::Threads")
 endif()
 
-if(MORV_XERCES_LEAN_PREFIX)
+if(MORV_XERCES_LEAN_PREFIX AND EXISTS "${MORV_XERCES_LEAN_PREFIX}/lib/libxerces-c.a")
   set(_morv_xerces_prefix "${MORV_XERCES_LEAN_PREFIX}")
-  if(NOT EXISTS "${_morv_xerces_prefix}/lib/libxerces-c.a")
-    message(FATAL_ERROR "MORV_XERCES_LEAN_PREFIX: no lib/libxerces-c.a in ${_morv_xerces_prefix}")
-  endif()
   message(STATUS "Xerces-C: the lean static build in ${_morv_xerces_prefix}")
 else()
   set(_morv_xerces_source "${MORV_XERCES_SOURCE_DIR}")
@@ -172,11 +169,11 @@ set_target_properties(morv_xerces_lean PROPERTIES
   IMPORTED_LOCATION "${_morv_xerces_prefix}/lib/libxerces-c.a"
   INTERFACE_INCLUDE_DIRECTORIES "${_morv_xerces_prefix}/include"
   INTERFACE_LINK_LIBRARIES "${_morv_xerces_link_libraries}")
-# The sanitizers' run-time libraries want the shared C++ run-time library
-# beside them, so that they see every allocation. A static program
+# Where the run-time libraries may be linked in (MORV_STATIC_RUNTIME: not
+# under the sanitizers), the C++ run-time is. A static program
 # (morv_static_program) has every run-time library linked in already, and
 # GCC's start-up files for -static-pie do not mix with -static-libgcc.
-if(NOT MORV_SANITIZE AND NOT MORV_BUILD_FUZZ)
+if(MORV_STATIC_RUNTIME)
   set_property(TARGET morv_xerces_lean PROPERTY INTERFACE_LINK_OPTIONS
                "$<$<NOT:$<BOOL:$<TARGET_PROPERTY:MORV_STATIC_PROGRAM>>>:-static-libstdc++;-static-libgcc>")
 endif()

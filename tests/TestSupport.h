@@ -19,6 +19,17 @@
 
 namespace morv::test {
 
+// Whether the tests run under AddressSanitizer or ThreadSanitizer, which
+// make everything several times slower and count memory their own way.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+inline constexpr bool kSanitized =
+    __has_feature(address_sanitizer) || __has_feature(thread_sanitizer);
+#else
+inline constexpr bool kSanitized = false;
+#endif
+
 // The system the tests run on. Tests that only mean something on one system
 // (FIFOs, permission bits, /dev/full; UNC and device names) say so by this.
 enum class TSystem { kPosix, kWindows };
