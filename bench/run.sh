@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Builds morv_conv and the bare-parse program in Release mode, generates the
-# benchmark documents (once) and compares the two side by side.
+# Builds morv_conv and the bare-parse programs in Release mode (preset
+# bench), generates the benchmark documents (once) and compares them side by
+# side; then the hostile documents.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-MORV_SETUP_EXTRA="libbenchmark-dev valgrind" scripts/setup.sh
-scripts/build.sh -DMORV_BUILD_BENCH=ON
+scripts/setup.sh bench
+export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
+cmake --workflow --preset bench
 python3 bench/run.py build build/bench-data
 python3 bench/hostile.py build build/bench-data

@@ -3,7 +3,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-scripts/build.sh -- morv_conv >/dev/null
+export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
+cmake --preset default >/dev/null
+cmake --build --preset default --target morv_conv >/dev/null
 
 in=examples/blink.xml
 out=build/blink.bin

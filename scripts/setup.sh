@@ -1,19 +1,35 @@
 #!/usr/bin/env bash
 # Installs what building and testing morv_conv needs on Debian or Ubuntu:
 # a C++ compiler, CMake, Xerces-C, ICU and GoogleTest, and dpkg-dev for
-# unpacking source packages. Uses sudo only when not root. Then fetches the
-# distribution's source package of the installed Xerces-C (Debian's patches
-# applied) into .cache/xerces-c/<version>/source, from which the build makes
-# its own static, network-free Xerces-C. Does nothing when everything is
-# already there.
+# unpacking source packages; and what each named group needs besides:
+#   scripts/setup.sh [windows] [package] [bench] [fuzz] [format]
+# Uses sudo only when not root. Then fetches the distribution's source
+# package of the installed Xerces-C (Debian's patches applied) into
+# .cache/xerces-c/<version>/source, from which the build makes its own
+# static, network-free Xerces-C. Does nothing when everything is already
+# there. Every package the project needs is named here and nowhere else.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
 packages=(g++ cmake make libxerces-c-dev libicu-dev libgtest-dev dpkg-dev)
-if [[ "${MORV_SETUP_EXTRA:-}" != "" ]]; then
-  read -r -a extra <<<"${MORV_SETUP_EXTRA}"
-  packages+=("${extra[@]}")
-fi
+for group in "$@"; do
+  case "$group" in
+    # The cross build and its tests under Wine, the zip, the comparison.
+    windows) packages+=(g++-mingw-w64-x86-64-posix wine wine64 unzip python3) ;;
+    # The manual page check and the Debian packages' contents.
+    package) packages+=(man-db groff-base) ;;
+    # The benchmark: the microbenchmark library, the instruction counts.
+    bench) packages+=(libbenchmark-dev valgrind python3) ;;
+    # libFuzzer and its sanitizers' run-time.
+    fuzz) packages+=(clang libclang-rt-dev) ;;
+    # The formatting check and the clean clone CI works in.
+    format) packages+=(clang-format git) ;;
+    *)
+      echo "setup: unknown group $group (windows, package, bench, fuzz, format)" >&2
+      exit 2
+      ;;
+  esac
+done
 
 missing=()
 for package in "${packages[@]}"; do

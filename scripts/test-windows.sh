@@ -9,22 +9,19 @@
 # Exits non-zero when anything fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-MORV_SETUP_EXTRA="g++-mingw-w64-x86-64-posix wine wine64 unzip ${MORV_SETUP_EXTRA:-}" \
-  scripts/setup.sh
+scripts/setup.sh windows
+export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
 root=$PWD
 work=$root/build-windows/package-check
 # The Wine servers this run starts end with the run.
 trap 'for prefix in "$root/build-windows/wine-prefix" "$work/consumer/wine-prefix"; do
         WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
       done' EXIT
-cmake --preset windows >/dev/null
-cmake --build build-windows -j"$(nproc)"
-# A test that fails is run once more before it counts as failed: under load,
-# a program has now and then failed to start at all under Wine (a failure in
-# a few hundredths of a second, before any test code ran), and passed when
-# run again. A test that fails twice fails the run, and every failure is
-# shown.
-ctest --test-dir build-windows --output-on-failure -j"$(nproc)" --repeat until-pass:2
+# The test preset runs a failing test once more before it counts as failed:
+# under load, a program has now and then failed to start at all under Wine
+# (a failure in a few hundredths of a second, before any test code ran), and
+# passed when run again.
+cmake --workflow --preset windows
 
 fail() {
   echo "test-windows: $*" >&2

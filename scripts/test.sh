@@ -4,6 +4,4 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
-cmake --preset default >/dev/null
-cmake --build --preset default
-ctest --preset default
+cmake --workflow --preset default
