@@ -7,5 +7,5 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh bench
 export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
 cmake --workflow --preset bench
-python3 bench/run.py build build/bench-data
+python3 bench/run.py build build/bench-data --write docs/PERFORMANCE.md
 python3 bench/hostile.py build build/bench-data
