@@ -135,8 +135,8 @@ else()
       ${_morv_xerces_toolchain}
       -DCMAKE_BUILD_TYPE=Release
       # The distribution's optimisation and hardening (the parser reads
-      # documents from anywhere), and the project's loop alignment.
-      "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG ${MORV_LOOP_ALIGNMENT}"
+      # documents from anywhere).
+      "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG"
       "-DCMAKE_CXX_FLAGS=-fstack-protector-strong -D_FORTIFY_SOURCE=2"
       -DCMAKE_CXX_COMPILER=${CMAKE_CXX_COMPILER}
       -DCMAKE_INSTALL_PREFIX=<INSTALL_DIR>
@@ -176,17 +176,6 @@ set_target_properties(morv_xerces_lean PROPERTIES
 if(MORV_STATIC_RUNTIME)
   set_property(TARGET morv_xerces_lean PROPERTY INTERFACE_LINK_OPTIONS
                "$<$<NOT:$<BOOL:$<TARGET_PROPERTY:MORV_STATIC_PROGRAM>>>:-static-libstdc++;-static-libgcc>")
-endif()
-# The libraries linked in statically bring 12,600 relative relocations (the
-# vtables and pointer tables of Xerces-C, ICU and libstdc++), which the
-# loader reads and applies at every start. Packed (DT_RELR, where the linker
-# and the C library have it) they take 2 kB instead of 300 kB: fewer pages
-# to read and about 5 % fewer instructions for a small conversion.
-include(CheckLinkerFlag)
-check_linker_flag(CXX "LINKER:-z,pack-relative-relocs" MORV_HAVE_PACKED_RELATIVE_RELOCS)
-if(MORV_HAVE_PACKED_RELATIVE_RELOCS)
-  set_property(TARGET morv_xerces_lean APPEND PROPERTY INTERFACE_LINK_OPTIONS
-               "LINKER:-z,pack-relative-relocs")
 endif()
 if(TARGET xerces_lean)
   add_dependencies(morv_xerces_lean xerces_lean)
