@@ -120,6 +120,12 @@ def measure(build, document, n, rounds, count_instructions=False):
     conv = os.path.join(build, "converter", "morv_conv")
     others = [(name, os.path.join(build, "bench", program)) for name, program in PROGRAMS
               if os.path.exists(os.path.join(build, "bench", program))]
+    # The converter's own peak memory, through the tests' probe where the
+    # build has it: a child's peak counts the pages of this script it was
+    # forked from.
+    probe = os.path.join(build, "tests", "rss_probe")
+    report = document + ".rss"
+    probed = [probe, report] if os.path.exists(probe) else []
     out = document + ".bin"
     times = {name: ([], []) for name in ["morv_conv"] + [name for name, _ in others]}
     ratios = {name: ([], []) for name, _ in others}
@@ -142,6 +148,12 @@ def measure(build, document, n, rounds, count_instructions=False):
         check_table(out, n)
         for name, program in others:
             counts[name] = instructions([program, document])
+    if probed:
+        # One more run, not timed: the probe's own start would count.
+        run(probed + [conv, document, out])
+        with open(report, encoding="ascii") as f:
+            rss = [int(f.read())]
+        os.remove(report)
     os.remove(out)
     mib = os.path.getsize(document) / 2**20
     peak = max(rss) / 1024
@@ -224,7 +236,8 @@ def write_table(path, results):
         r = results[name]
         count = "" if r["instructions"] is None else \
             f"{r['instructions'] / 1e6:.2f} M ({r['anchor_instructions'] / 1e6:.1f} M)"
-        rows.append(f"| {label} | {r['mib']:.2f} MiB | {r['rounds']} | {r['wall'] * 1000:.1f} ms "
+        size = f"{r['mib']:.1f} MiB" if r["mib"] >= 1 else f"{r['mib'] * 1024:.1f} kB"
+        rows.append(f"| {label} | {size} | {r['rounds']} | {r['wall'] * 1000:.1f} ms "
                     f"| {r['anchor_wall']:.2f} ({r['anchor_cpu']:.2f}) | {r['lean_wall']:.2f} "
                     f"| {r['peak']:.1f} MiB | {count} |")
     table = f"{heading}\n\nMeasured {date.today().isoformat()}.\n\n" + "\n".join(rows) + "\n"
