@@ -825,5 +825,56 @@ TEST_F(XmlDocReaderTest, SchemaLocationHintsAreNeverLoaded) {
   EXPECT_EQ(reader.events, (std::vector<std::string>{"E body 1", "E a 2"}));
 }
 
+// The README and the manual page state the limits in words; each figure
+// there must be the library's own.
+TEST(ReadLimitsTest, TheDocumentsStateTheLibrarysFigures) {
+  using L = TReadLimits;
+  const auto n = [](auto value) { return std::to_string(value); };
+  const auto mib = [](auto bytes) { return std::to_string(bytes >> 20) + " MiB"; };
+  const auto thousands = [](std::uint64_t value) {
+    const std::string digits = std::to_string(value);
+    std::string grouped;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+      if (i != 0 && (digits.size() - i) % 3 == 0) grouped += ',';
+      grouped += digits[i];
+    }
+    return grouped;
+  };
+  const struct {
+    const char* readme_row;  // the first cell of its row in the README's table
+    const char* man_item;    // its item in the manual page's LIMITS
+    std::vector<std::string> figures;
+  } limits[] = {
+      {"nesting depth", "depth", {n(L::kMaxDepth)}},
+      {"attributes", "attributes", {n(L::kMaxAttributes)}},
+      {"declared attributes", "declared attributes", {n(L::kMaxDeclaredAttributes)}},
+      {"namespace bindings", "namespace bindings", {n(L::kMaxNamespaceBindings)}},
+      {"entity references", "entity references", {thousands(L::kMaxEntityReferences)}},
+      {"entity nesting", "entity nesting", {n(L::kMaxEntityNesting)}},
+      {"entity expansion",
+       "entity expansion",
+       {n(L::kExpansionFactor) + " ", n(L::kExpansionFloor >> 20) + " Mi characters"}},
+      {"memory", "kept data", {mib(L::kMemoryFloor), " " + n(L::kMemoryFactor) + " "}},
+      {"parser memory", "memory", {mib(L::kParserMemoryBudget)}},
+      {"text kept whole", "text run", {mib(L::kMaxTextRun)}},
+  };
+  const std::string source = MORV_SOURCE_DIR;
+  const std::string readme = morv::test::ReadFile(source + "/README.md");
+  const std::string man = morv::test::ReadFile(source + "/man/morv_conv.1");
+  for (const auto& limit : limits) {
+    SCOPED_TRACE(limit.readme_row);
+    const std::size_t row = readme.find(std::string("\n| ") + limit.readme_row + " |");
+    const std::size_t item = man.find(std::string("\n.B ") + limit.man_item + "\n");
+    ASSERT_NE(row, std::string::npos);
+    ASSERT_NE(item, std::string::npos);
+    const std::string row_text = readme.substr(row, readme.find('\n', row + 1) - row);
+    const std::string item_text = man.substr(item, man.find("\n.TP", item + 1) - item);
+    for (const std::string& figure : limit.figures) {
+      EXPECT_NE(row_text.find(figure), std::string::npos) << figure << " in " << row_text;
+      EXPECT_NE(item_text.find(figure), std::string::npos) << figure << " in " << item_text;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace ifp
