@@ -1,5 +1,7 @@
 #include "IntermediateFileParser/ReadFailure.h"
 
+#include <utility>
+
 namespace ifp {
 
 const char* NameOf(TReadFailure::TKind kind) noexcept {
@@ -53,10 +55,22 @@ const char* NameOf(TReadFailure::TLimit limit) noexcept {
 }
 
 std::string TReadFailure::Describe() const {
-  std::string line = NameOf(kind);
-  if (kind == TKind::kLimit) line += std::string(" (") + NameOf(limit) + ")";
-  if (!detail.empty()) line += ": " + detail;
-  return line;
+  std::string text = NameOf(kind);
+  if (kind == TKind::kLimit) text += std::string(" (") + NameOf(limit) + ")";
+  if (!detail.empty()) text += ": " + detail;
+  if (line != 0) {
+    text += " at line " + std::to_string(line) + ", column " + std::to_string(column);
+  }
+  return text;
 }
+
+TReadError::TReadError(TReadFailure failure)
+    : std::runtime_error(failure.detail), failure_(std::move(failure)) {}
+
+TReadError::TReadError(TReadFailure::TKind kind, const std::string& detail)
+    : TReadError(TReadFailure{kind, TReadFailure::TLimit::kNone, detail}) {}
+
+TReadError::TReadError(TReadFailure::TLimit limit, const std::string& detail)
+    : TReadError(TReadFailure{TReadFailure::TKind::kLimit, limit, detail}) {}
 
 }  // namespace ifp

@@ -10,6 +10,16 @@ namespace ifp {
 // hold gigabytes. Real documents nest a few levels, carry a handful of
 // attributes per element, declare an entity or two at most and are never
 // more than their own size once expanded: none comes near these figures.
+//
+// A value: each member is one limit, its default the constant of the same
+// name (kMaxDepth for max_depth, ...). A reader reads with the limits it was
+// given (TXmlDocReader::SetLimits), the defaults unless it was given others.
+// Any limit may be lowered, to 0 if need be (a document then needs none of
+// it); a raised one lets a document make a read spend and hold that much
+// more: the time and memory a hostile document can cost (about 1 s + 0.1 s
+// per MiB, 64 MiB + 3 times the input) hold for the defaults. The parser
+// takes its share of the memory budget out of the same pool, so
+// parser_memory_budget above memory_floor gains nothing.
 struct TReadLimits {
   // Elements open at once. The parser's cost per element grows with the
   // depth (every name is looked up through the open elements).
@@ -56,6 +66,21 @@ struct TReadLimits {
   // of the entities it is expanding; a few MiB at most for any real
   // document, the largest included.
   static constexpr std::size_t kParserMemoryBudget = std::size_t{32} << 20;
+
+  int max_depth = kMaxDepth;
+  int max_attributes = kMaxAttributes;
+  int max_declared_attributes = kMaxDeclaredAttributes;
+  int max_namespace_bindings = kMaxNamespaceBindings;
+  std::uint64_t max_entity_references = kMaxEntityReferences;
+  int max_entity_nesting = kMaxEntityNesting;
+  std::size_t max_text_run = kMaxTextRun;
+  std::uint64_t expansion_factor = kExpansionFactor;
+  std::uint64_t expansion_floor = kExpansionFloor;
+  std::uint64_t memory_factor = kMemoryFactor;
+  std::uint64_t memory_floor = kMemoryFloor;
+  std::size_t parser_memory_budget = kParserMemoryBudget;
+
+  friend bool operator==(const TReadLimits&, const TReadLimits&) = default;
 };
 
 }  // namespace ifp

@@ -4,11 +4,11 @@
 #include <cassert>
 #include <exception>
 #include <new>
+#include <stdexcept>
 #include <xercesc/sax/SAXParseException.hpp>
 #include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/XMLException.hpp>
 
-#include "IntermediateFileParser/internal/Trace.h"
 #include "IntermediateFileParser/internal/guards/KeptBytes.h"
 #include "IntermediateFileParser/internal/guards/ReadError.h"
 #include "IntermediateFileParser/internal/numbers/IntList.h"
@@ -25,7 +25,7 @@ TXmlDocReader::~TXmlDocReader() = default;
 
 bool TXmlDocReader::Read(TXmlDocument* doc, const char* path) {
   assert(doc != nullptr && path != nullptr);
-  internal::Trace("start reading xml file (%s)\n", path);
+  Trace(std::string("start reading xml file (") + path + ")");
   depth = -1;
   in_head = true;
   current_name.clear();
@@ -33,9 +33,9 @@ bool TXmlDocReader::Read(TXmlDocument* doc, const char* path) {
   failure = {};
   using TKind = TReadFailure::TKind;
   try {
-    impl->Parse(path);
+    impl->Parse(path, limits, prefaulting);
     return true;
-  } catch (const internal::TReadError& e) {
+  } catch (const TReadError& e) {
     failure = e.Failure();
   } catch (const xercesc::SAXParseException&) {
     failure = impl->ParseFailure();
@@ -51,10 +51,37 @@ bool TXmlDocReader::Read(TXmlDocument* doc, const char* path) {
     failure = {TKind::kOther, TReadFailure::TLimit::kNone, "unexpected exception"};
   }
   if (failure.kind == TKind::kNone) failure.kind = TKind::kOther;
-  internal::Trace("%s\n", failure.Describe().c_str());
-  internal::Trace("read failed! (%s)\n", path);
+  // Where the parser had got to, unless the failure says where.
+  if (failure.line == 0) {
+    failure.line = impl->FailurePosition().Line();
+    failure.column = impl->FailurePosition().Column();
+  }
+  Trace(failure.Describe());
+  Trace(std::string("read failed! (") + path + ")");
   impl->Recover(failure.kind);
   return false;
+}
+
+void TXmlDocReader::SetTrace(TTraceSink sink) { trace = std::move(sink); }
+
+void TXmlDocReader::SetPrefaulting(bool on) noexcept { prefaulting = on; }
+
+// A sink that fails loses its line; the read goes on as it would have.
+void TXmlDocReader::Trace(const std::string& line) const noexcept {
+  if (!trace) return;
+  try {
+    trace(line);
+  } catch (...) {
+  }
+}
+
+void TXmlDocReader::SetLimits(const TReadLimits& new_limits) {
+  if (new_limits.max_depth < 0 || new_limits.max_attributes < 0 ||
+      new_limits.max_declared_attributes < 0 || new_limits.max_namespace_bindings < 0 ||
+      new_limits.max_entity_nesting < 0) {
+    throw std::invalid_argument("a read limit below 0");
+  }
+  limits = new_limits;
 }
 
 int TXmlDocReader::ToInt(const TAttribute& attribute) {

@@ -59,11 +59,28 @@ class TXmlDocReader {
   };
 
   // Brings the XML platform up if no guard holds it (std::runtime_error when
-  // it cannot be).
+  // it cannot be; std::bad_alloc when memory runs out).
   TXmlDocReader();
   virtual ~TXmlDocReader();
   TXmlDocReader(const TXmlDocReader&) = delete;
   TXmlDocReader& operator=(const TXmlDocReader&) = delete;
+
+  // The limits of the reader's next reads (the defaults of TReadLimits until
+  // it is given others). std::invalid_argument for a negative one.
+  void SetLimits(const TReadLimits& limits);
+  const TReadLimits& GetLimits() const noexcept { return limits; }
+
+  // Where the reader's trace goes, one line at a time, without its line end:
+  // where each read starts and, for a read that fails, the failure
+  // (TReadFailure::Describe) and the end. Nowhere by default: the library
+  // writes nothing by itself. A sink that throws loses its line.
+  using TTraceSink = std::function<void(const std::string& line)>;
+  void SetTrace(TTraceSink sink);
+
+  // Whether a read may fault in the pages of a large value list on a thread
+  // of its own, a little ahead of the values (see XmlPlatform.h); on by
+  // default.
+  void SetPrefaulting(bool on) noexcept;
 
   int GetDepth() const noexcept { return depth; }
   TXmlDocument* GetDocument() const noexcept { return document; }
@@ -74,8 +91,8 @@ class TXmlDocReader {
   // 32 bits).
   static int ToInt(const TAttribute& attribute);
   // Appends the numbers of `text` to `values` and requires the list to hold
-  // exactly `expected` values then. Otherwise it throws: called from a hook,
-  // that ends the read, which then fails with kind kCount.
+  // exactly `expected` values then. Otherwise it throws TReadError (kind
+  // kCount): called from a hook, that ends the read, which then fails so.
   static void ToIntList(std::vector<int>& values, const std::string& text, std::int64_t expected);
 
  protected:
@@ -83,7 +100,9 @@ class TXmlDocReader {
   // cleared first. True when the parse ran to its end; false when anything
   // ended it early: a missing or unreadable file, a parser warning, error or
   // fatal error, a failed count check, a refused external resource, a limit.
-  // GetFailure() then says which. A concrete reader offers it for the one
+  // GetFailure() then says which, and where. It throws nothing: whatever
+  // ends the read (TReadError, std::bad_alloc, a hook's own exception) is
+  // caught and becomes the failure. A concrete reader offers it for the one
   // document type it fills.
   bool Read(TXmlDocument* doc, const char* path);
 
@@ -137,10 +156,11 @@ class TXmlDocReader {
   }
 
   // What the document keeps from the read under way draws on the read's
-  // memory budget (TReadLimits::kMemoryFloor, kMemoryFactor): a reader counts
+  // memory budget (TReadLimits::memory_floor, memory_factor): a reader counts
   // the memory of what it stores, as the library's own readers count every
   // record, name and list entry. Both throw once the budget has no room for
-  // it (the kept-data limit); the read then ends as at any other limit.
+  // it (TReadError of the kept-data limit); the read then ends as at any
+  // other limit.
   void CountKept(std::size_t bytes) const;
   // A record of its own allocation, held by a ptrvector, with the strings it
   // holds: CountKeptRecord(*record, {record->name}).
@@ -180,11 +200,15 @@ class TXmlDocReader {
   void ReleaseAfterGrowing(std::size_t bytes) const noexcept;
   // Assigns `value` to a string that the document keeps, counting the change.
   void KeepString(std::string& field, std::string value) const;
+  void Trace(const std::string& line) const noexcept;
   void OnHeadElement(const std::string& name, const TAttributes& attributes);
   // Takes the text over: a head text is kept whole, and may be large.
   void OnHeadText(const std::string& name, std::string&& text);
 
   std::unique_ptr<TImpl> impl;
+  TReadLimits limits;
+  TTraceSink trace;
+  bool prefaulting = true;
   int depth = -1;
   bool in_head = true;
   std::string current_name;

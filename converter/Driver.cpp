@@ -1,6 +1,8 @@
 #include "converter/Driver.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,17 @@
 #include "platform/InputFile.h"
 
 namespace morv {
+namespace {
+
+// With MORV_CONV_TRACE=1 the reader says on standard error where it starts
+// and why a read failed; standard output and the status stay the same.
+void TraceToStandardErrorIfAsked(ifp::TXmlDocReader& reader) {
+  const char* const setting = std::getenv("MORV_CONV_TRACE");
+  if (setting == nullptr || std::strcmp(setting, "1") != 0) return;
+  reader.SetTrace([](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); });
+}
+
+}  // namespace
 
 int RunConverter(int argc, char* argv[]) {
   if (!os::InitAppFramework()) {
@@ -35,6 +48,7 @@ int RunConverter(int argc, char* argv[]) {
     // platform.
     const ifp::TXmlPlatform xml_platform;
     ifp::TMorvDocReader reader;
+    TraceToStandardErrorIfAsked(reader);
     ifp::TMorvDocument document;
     if (!reader.Read(&document, input_path)) {
       std::printf(msg::kReadFailed, os::DisplayPath(input_path).c_str());

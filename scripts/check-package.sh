@@ -27,6 +27,8 @@ cmp "$consumer/tables/wave.bin" examples/consumer/documents/wave.expected.bin ||
   fail "wave.bin differs"
 "$consumer/print_head" "$work/examples/blink.xml" | grep -q "^steps      36$" ||
   fail "print_head did not read the example's head"
+"$consumer/check_library" "$work/examples/blink.xml" >/dev/null ||
+  fail "the library's limits, failure positions or errors are not what a user relies on"
 
 echo "check-package: the installed headers are the library's public face"
 installed=$(cd "$work/prefix/include/IntermediateFileParser" && find . -type f | sort)

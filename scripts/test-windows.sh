@@ -47,6 +47,9 @@ cmp -s "$work/consumer/tables/wave.bin" examples/consumer/documents/wave.expecte
 scripts/wine-run.sh "$work/consumer/wine-prefix" "$work/consumer/print_head.exe" \
   examples/blink.xml | tr -d '\r' | grep -q "^steps      36$" ||
   fail "print_head did not read the example's head"
+scripts/wine-run.sh "$work/consumer/wine-prefix" "$work/consumer/check_library.exe" \
+  examples/blink.xml >/dev/null ||
+  fail "the library's limits, failure positions or errors are not what a user relies on"
 echo "test-windows: the zip and a consumer of it work"
 
 # The Linux and the Windows converter over the same few hundred documents:

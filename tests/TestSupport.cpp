@@ -60,6 +60,12 @@ std::string Repeat(const std::string& text, int times) {
   return out;
 }
 
+std::string DeclaredAttributes(int count) {
+  std::string declarations;
+  for (int i = 0; i < count; ++i) declarations += " a" + std::to_string(i) + " CDATA #IMPLIED";
+  return declarations;
+}
+
 std::string EntityBombDoctype() {
   std::string doctype = "<!DOCTYPE r [<!ENTITY e0 'lol'>";
   for (int i = 1; i <= 10; ++i) {

@@ -68,6 +68,10 @@ std::string Encode(const std::string& utf8, const char* encoding = "CP932");
 // `text` written `times` times over.
 std::string Repeat(const std::string& text, int times);
 
+// " a0 CDATA #IMPLIED a1 CDATA #IMPLIED ...": `count` attribute declarations
+// for an ATTLIST.
+std::string DeclaredAttributes(int count);
+
 // A DOCTYPE declaring the entity bomb e10: ten levels of ten references each
 // to the level below, 10^10 copies of "lol" in all.
 std::string EntityBombDoctype();

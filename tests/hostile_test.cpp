@@ -23,6 +23,7 @@
 
 namespace {
 
+using morv::test::DeclaredAttributes;
 using morv::test::Entity;
 using morv::test::kSentinel;
 using morv::test::ReadFile;
@@ -108,13 +109,6 @@ Builder WithEntity(std::string text, std::string body, std::string head = "") {
 // runs.
 Builder Fixed(std::function<std::string()> make) {
   return [make = std::move(make)](const Places&) { return make(); };
-}
-
-// " a0 CDATA #IMPLIED a1 CDATA #IMPLIED ...", `count` declarations.
-std::string DeclaredAttributes(int count) {
-  std::string declarations;
-  for (int i = 0; i < count; ++i) declarations += " a" + std::to_string(i) + " CDATA #IMPLIED";
-  return declarations;
 }
 
 // 120 kanji (あ) in UTF-8.

@@ -12,6 +12,7 @@
 #include <ostream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "IntermediateFileParser/XmlDocument.h"
@@ -20,6 +21,7 @@
 namespace ifp {
 namespace {
 
+using morv::test::DeclaredAttributes;
 using morv::test::Encode;
 using morv::test::Entity;
 using morv::test::ScratchDir;
@@ -498,6 +500,19 @@ std::vector<FailureCase> FailureCases() {
        {},
        Given("<!DOCTYPE r [<!ENTITY x SYSTEM 'https://127.0.0.1:9/x'>]><r>&x;</r>"),
        TKind::kResource},
+      // A scheme without a host names no local file either.
+      {"a scheme without a host",
+       {},
+       Given("<!DOCTYPE r SYSTEM 'http:empty.ent'><r/>"),
+       TKind::kResource,
+       TLimit::kNone,
+       "not a local file"},
+      {"a five-letter scheme without a host",
+       {},
+       Given("<!DOCTYPE r SYSTEM 'https:empty.ent'><r/>"),
+       TKind::kResource,
+       TLimit::kNone,
+       "not a local file"},
       {"ftp entity",
        {},
        Given("<!DOCTYPE r [<!ENTITY x SYSTEM 'ftp://127.0.0.1/x'>]><r>&x;</r>"),
@@ -692,6 +707,9 @@ TEST_P(XmlDocReaderFailureTest, FailsTheReadAndSaysWhy) {
   EXPECT_EQ(reader.GetFailure().limit, c.limit) << reader.GetFailure().Describe();
   EXPECT_NE(reader.GetFailure().detail.find(c.says), std::string::npos)
       << reader.GetFailure().Describe();
+  // Where the parser had got to; no position for a document never opened.
+  EXPECT_EQ(reader.GetFailure().line == 0, c.kind == TKind::kInput)
+      << reader.GetFailure().Describe();
   // A reader whose read failed (its parser out of memory, say) reads the next
   // document as usual.
   ASSERT_TRUE(Read("<r><title>after</title></r>"));
@@ -701,11 +719,23 @@ TEST_P(XmlDocReaderFailureTest, FailsTheReadAndSaysWhy) {
 INSTANTIATE_TEST_SUITE_P(EveryParserReportAndBadInput, XmlDocReaderFailureTest,
                          ::testing::ValuesIn(FailureCases()), morv::test::NameRowByWhat());
 
-// Each limit lets a document at its figure through and refuses the next step.
+}  // namespace
+
+// The library's limits or others, as a row's parameter shows them.
+void PrintTo(const TReadLimits& limits, std::ostream* os) {
+  *os << (limits == TReadLimits() ? "the library's limits" : "other limits");
+}
+
+namespace {
+
+// Each limit lets a document at its figure through and refuses the next
+// step: at the library's figures, and at lower ones a reader was given.
 struct LimitCase {
   const char* what;
-  std::function<std::string(int more)> document;  // `more` steps past the figure
+  // `more` steps past the figure of `limits`
+  std::function<std::string(const TReadLimits& limits, int more)> document;
   TLimit limit;
+  TKind kind = TKind::kLimit;
   // Files the documents refer to, made in the scratch directory.
   std::function<void(const ScratchDir&)> prepare = nullptr;
 
@@ -714,63 +744,85 @@ struct LimitCase {
 
 std::vector<LimitCase> LimitCases() {
   using morv::test::Repeat;
-  const auto attributes = [](int more) {
+  using L = const TReadLimits&;
+  const auto count = [](auto figure, int more) { return static_cast<int>(figure) + more; };
+  const auto attributes = [=](L limits, int more) {
     std::string text;
-    for (int i = 0; i < 256 + more; ++i) text += " a" + std::to_string(i) + "=''";
+    for (int i = 0; i < count(limits.max_attributes, more); ++i) {
+      text += " a" + std::to_string(i) + "=''";
+    }
     return "<r" + text + "/>";
   };
-  const auto bindings = [](int more) {
+  const auto bindings = [=](L limits, int more) {
     std::string text;
-    for (int i = 0; i < 256 + more; ++i) text += " xmlns:p" + std::to_string(i) + "='u'";
+    for (int i = 0; i < count(limits.max_namespace_bindings, more); ++i) {
+      text += " xmlns:p" + std::to_string(i) + "='u'";
+    }
     return "<r><a" + text + "/></r>";
   };
-  const auto declared = [](int more) {
+  const auto declared = [=](L limits, int more) {
     std::string text;
-    for (int i = 0; i < 256 + more; ++i) {
+    for (int i = 0; i < count(limits.max_declared_attributes, more); ++i) {
       text += "<!ATTLIST a d" + std::to_string(i) + " CDATA 'v'>";
     }
     return "<!DOCTYPE r [" + text + "]><r><a/><a/></r>";
+  };
+  // Past 16 declared attributes, each start tag of the type counts them as
+  // expansion: elements of 1,000 to an entity, referred to until its text is
+  // half the expansion floor, take the walks past it.
+  const auto walked = [](L limits, int more) {
+    const std::uint64_t references = limits.expansion_floor / 8000;
+    return "<!DOCTYPE r [<!ATTLIST x" + DeclaredAttributes(16 + more) + ">" +
+           Entity("e", Repeat("<x/>", 1000)) + "]><r>" +
+           Repeat("&e;", static_cast<int>(references)) + "</r>";
   };
   // The model, the parser and the copies share one budget: a document that
   // keeps all of it but the 2 MiB the parser of a small document stays
   // under reads, and one that keeps a byte more than all of it does not.
   // The count is written with ten digits, so that the size is the same
   // whatever it is.
-  const auto kept = [](int more) {
+  const auto kept = [](L limits, int more) {
     const auto document = [](std::uint64_t bytes) {
       std::string digits = std::to_string(bytes);
       digits.insert(0, 10 - digits.size(), '0');
       return "<r><body><a keep='" + digits + "'/></body></r>";
     };
-    const std::uint64_t budget =
-        TReadLimits::kMemoryFloor + TReadLimits::kMemoryFactor * document(0).size();
+    const std::uint64_t budget = limits.memory_floor + limits.memory_factor * document(0).size();
     return document(more == 0 ? budget - (2 << 20) : budget + 1);
   };
-  const auto nested = [](int more) {
-    return Repeat("<a>", 256 + more) + Repeat("</a>", 256 + more);
+  // A comment is gathered in a buffer that doubles, the old block beside the
+  // new one: one of a quarter of the parser's budget in UTF-16 units reads,
+  // a little more does not.
+  const auto comment = [](L limits, int more) {
+    const std::size_t units = limits.parser_memory_budget / 2 / 2;
+    return "<r/><!--" + std::string(more == 0 ? units - (64 << 10) : units + (64 << 10), 'c') +
+           "-->";
   };
-  const auto references = [](int more) {
+  const auto nested = [=](L limits, int more) {
+    return Repeat("<a>", count(limits.max_depth, more)) +
+           Repeat("</a>", count(limits.max_depth, more));
+  };
+  const auto references = [=](L limits, int more) {
     return "<!DOCTYPE r [<!ENTITY e ''>]><r>" +
-           Repeat("&e;", static_cast<int>(TReadLimits::kMaxEntityReferences) + more) + "</r>";
+           Repeat("&e;", count(limits.max_entity_references, more)) + "</r>";
   };
   // References to an external entity, an empty file, each opening it anew.
-  const auto external_references = [](int more) {
+  const auto external_references = [=](L limits, int more) {
     return "<!DOCTYPE r [<!ENTITY x SYSTEM 'empty.ent'>]><r>" +
-           Repeat("&x;", static_cast<int>(TReadLimits::kMaxEntityReferences) + more) + "</r>";
+           Repeat("&x;", count(limits.max_entity_references, more)) + "</r>";
   };
-  const auto nesting = [](int more) {
-    const int levels = 64 + more;
+  const auto nesting = [=](L limits, int more) {
+    const int levels = count(limits.max_entity_nesting, more);
     return "<!DOCTYPE r [" + morv::test::EntityChain(levels) + "]><r>&e" + std::to_string(levels) +
            ";</r>";
   };
-  // 4 Mi units of text in all: 1,024 references to 4,096 units.
-  const auto expansion = [](int more) {
+  // The floor's units of text in all: references to 4,096 units.
+  const auto expansion = [=](L limits, int more) {
     return "<!DOCTYPE r [<!ENTITY e '" + std::string(4096, 'x') + "'>]><r>" +
-           Repeat("&e;", 1024 + more) + "</r>";
+           Repeat("&e;", count(limits.expansion_floor / 4096, more)) + "</r>";
   };
-  const auto title = [](int more) {
-    return "<r><title>" +
-           std::string((std::size_t{16} << 20) + static_cast<std::size_t>(more), 't') +
+  const auto title = [](L limits, int more) {
+    return "<r><title>" + std::string(limits.max_text_run + static_cast<std::size_t>(more), 't') +
            "</title></r>";
   };
   return {
@@ -778,29 +830,63 @@ std::vector<LimitCase> LimitCases() {
       {"depth", nested, TLimit::kDepth},
       {"attributes", attributes, TLimit::kAttributes},
       {"declared attributes", declared, TLimit::kDeclaredAttributes},
+      {"declared attributes walked", walked, TLimit::kEntityExpansion},
       {"kept data", kept, TLimit::kKeptData},
+      {"parser memory", comment, TLimit::kNone, TKind::kMemory},
       {"namespace bindings", bindings, TLimit::kNamespaceBindings},
       {"entity references", references, TLimit::kEntityReferences},
-      {"external entity references", external_references, TLimit::kEntityReferences,
+      {"external entity references", external_references, TLimit::kEntityReferences, TKind::kLimit,
        [](const ScratchDir& dir) { WriteFile(dir / "empty.ent", ""); }},
       {"entity nesting", nesting, TLimit::kEntityNesting},
       {"entity expansion", expansion, TLimit::kEntityExpansion},
   };
 }
 
-class XmlDocReaderLimitTest : public XmlDocReaderTest,
-                              public ::testing::WithParamInterface<LimitCase> {};
-
-TEST_P(XmlDocReaderLimitTest, RefusesExactlyPastItsFigure) {
-  const LimitCase& c = GetParam();
-  if (c.prepare) c.prepare(dir);
-  EXPECT_TRUE(Read(c.document(0))) << reader.GetFailure().Describe();
-  EXPECT_FALSE(Read(c.document(1)));
-  EXPECT_EQ(reader.GetFailure().limit, c.limit) << reader.GetFailure().Describe();
+// Every figure lower than the library's, for a reader given them.
+TReadLimits LoweredLimits() {
+  TReadLimits limits;
+  limits.max_depth = 10;
+  limits.max_attributes = 30;
+  limits.max_declared_attributes = 20;
+  limits.max_namespace_bindings = 5;
+  limits.max_entity_references = 100;
+  limits.max_entity_nesting = 4;
+  limits.max_text_run = 1 << 20;
+  limits.expansion_factor = 2;
+  limits.expansion_floor = 64 << 10;
+  limits.memory_factor = 2;
+  limits.memory_floor = 16 << 20;
+  limits.parser_memory_budget = 8 << 20;
+  return limits;
 }
 
-INSTANTIATE_TEST_SUITE_P(TheLimits, XmlDocReaderLimitTest, ::testing::ValuesIn(LimitCases()),
-                         morv::test::NameRowByWhat());
+class XmlDocReaderLimitTest
+    : public XmlDocReaderTest,
+      public ::testing::WithParamInterface<std::tuple<LimitCase, TReadLimits>> {};
+
+TEST_P(XmlDocReaderLimitTest, RefusesExactlyPastItsFigure) {
+  const auto& [c, limits] = GetParam();
+  if (c.prepare) c.prepare(dir);
+  reader.SetLimits(limits);
+  ASSERT_EQ(reader.GetLimits(), limits);
+  EXPECT_TRUE(Read(c.document(limits, 0))) << reader.GetFailure().Describe();
+  EXPECT_FALSE(Read(c.document(limits, 1)));
+  EXPECT_EQ(reader.GetFailure().kind, c.kind) << reader.GetFailure().Describe();
+  EXPECT_EQ(reader.GetFailure().limit, c.limit) << reader.GetFailure().Describe();
+  // Where the parser had got to.
+  EXPECT_GT(reader.GetFailure().line, 0u) << reader.GetFailure().Describe();
+  EXPECT_GT(reader.GetFailure().column, 0u) << reader.GetFailure().Describe();
+}
+
+std::string LimitRowName(const ::testing::TestParamInfo<std::tuple<LimitCase, TReadLimits>>& info) {
+  const auto& [c, limits] = info.param;
+  return morv::test::RowName(c.what) + (limits == TReadLimits() ? "" : "Lowered");
+}
+
+INSTANTIATE_TEST_SUITE_P(TheLimits, XmlDocReaderLimitTest,
+                         ::testing::Combine(::testing::ValuesIn(LimitCases()),
+                                            ::testing::Values(TReadLimits(), LoweredLimits())),
+                         LimitRowName);
 
 // A document from a pipe has no size to be allowed by: it is allowed what
 // it has shown so far. Six million characters of attribute values, past the

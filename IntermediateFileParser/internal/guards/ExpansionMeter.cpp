@@ -55,45 +55,45 @@ void TExpansionMeter::Start(std::optional<std::uint64_t> document_size) noexcept
   input_ = 0;
   expanded_ = 0;
   references_ = 0;
-  allowed_ = std::max(TReadLimits::kExpansionFloor,
-                      TReadLimits::kExpansionFactor * document_size.value_or(0));
+  allowed_ =
+      std::max(limits_.expansion_floor, limits_.expansion_factor * document_size.value_or(0));
   budget_.StartRead(Input());
 }
 
 void TExpansionMeter::FailKept(std::uint64_t bytes) const {
   using TUse = TMemoryBudget::TUse;
-  throw TReadError(TReadFailure::TLimit::kKeptData,
-                   "the document kept " + std::to_string(budget_.HeldFor(TUse::kModel) + bytes) +
-                       " bytes (the parser held " + std::to_string(budget_.HeldFor(TUse::kParser)) +
-                       ", copies " + std::to_string(budget_.HeldFor(TUse::kCopies)) +
-                       ") from an input of " + std::to_string(Input()) + " bytes");
+  throw ReadError(TReadFailure::TLimit::kKeptData,
+                  "the document kept " + std::to_string(budget_.HeldFor(TUse::kModel) + bytes) +
+                      " bytes (the parser held " + std::to_string(budget_.HeldFor(TUse::kParser)) +
+                      ", copies " + std::to_string(budget_.HeldFor(TUse::kCopies)) +
+                      ") from an input of " + std::to_string(Input()) + " bytes");
 }
 
 void TExpansionMeter::CheckReferences() const {
-  if (references_ > TReadLimits::kMaxEntityReferences) {
-    throw TReadError(
+  if (references_ > limits_.max_entity_references) {
+    throw ReadError(
         TReadFailure::TLimit::kEntityReferences,
-        "more than " + std::to_string(TReadLimits::kMaxEntityReferences) + " entity references");
+        "more than " + std::to_string(limits_.max_entity_references) + " entity references");
   }
 }
 
 void TExpansionMeter::Check() {
   CheckReferences();
-  if (open_entities_ > TReadLimits::kMaxEntityNesting) {
-    throw TReadError(TReadFailure::TLimit::kEntityNesting,
-                     "entities nested more than " + std::to_string(TReadLimits::kMaxEntityNesting) +
-                         " levels deep");
+  if (open_entities_ > static_cast<std::uint64_t>(limits_.max_entity_nesting)) {
+    throw ReadError(
+        TReadFailure::TLimit::kEntityNesting,
+        "entities nested more than " + std::to_string(limits_.max_entity_nesting) + " levels deep");
   }
   // A document read from a pipe is allowed as much as it has shown so far.
-  allowed_ = std::max(allowed_, TReadLimits::kExpansionFactor * input_);
+  allowed_ = std::max(allowed_, limits_.expansion_factor * input_);
   if (expanded_ > allowed_) Fail();
 }
 
 void TExpansionMeter::Fail() const {
-  throw TReadError(TReadFailure::TLimit::kEntityExpansion,
-                   "entities and attribute values expanded to " + std::to_string(expanded_) +
-                       " characters from a document of " +
-                       std::to_string(document_size_.value_or(input_)) + " bytes");
+  throw ReadError(TReadFailure::TLimit::kEntityExpansion,
+                  "entities and attribute values expanded to " + std::to_string(expanded_) +
+                      " characters from a document of " +
+                      std::to_string(document_size_.value_or(input_)) + " bytes");
 }
 
 TActiveExpansionMeter::TActiveExpansionMeter(TExpansionMeter& meter) noexcept

@@ -21,7 +21,9 @@ namespace ifp::internal {
 // TReadError.
 class TExpansionMeter {
  public:
-  explicit TExpansionMeter(TMemoryBudget& budget) noexcept : budget_(budget) {}
+  // Draws its figures from `limits`, which outlives it.
+  TExpansionMeter(TMemoryBudget& budget, const TReadLimits& limits) noexcept
+      : budget_(budget), limits_(limits) {}
 
   // A new read of a document of this size (none for a pipe or a device).
   void Start(std::optional<std::uint64_t> document_size) noexcept;
@@ -36,8 +38,8 @@ class TExpansionMeter {
   // Throws TReadError once the read has produced too much.
   void AddExpansion(std::uint64_t units) {
     expanded_ += units;
-    if (expanded_ > allowed_ || references_ > TReadLimits::kMaxEntityReferences ||
-        open_entities_ > TReadLimits::kMaxEntityNesting) {
+    if (expanded_ > allowed_ || references_ > limits_.max_entity_references ||
+        open_entities_ > static_cast<std::uint64_t>(limits_.max_entity_nesting)) {
       Check();
     }
   }
@@ -52,7 +54,9 @@ class TExpansionMeter {
     ++open_entities_;
   }
   // An internal entity has been read to its end.
-  void LeaveEntity() noexcept { --open_entities_; }
+  void LeaveEntity() noexcept {
+    if (open_entities_ > 0) --open_entities_;
+  }
   // One more reference to an external entity.
   void AddReference() noexcept { ++references_; }
   // Throws TReadError when there have been too many entity references.
@@ -82,6 +86,7 @@ class TExpansionMeter {
   void Check();
 
   TMemoryBudget& budget_;
+  const TReadLimits& limits_;
 
   std::optional<std::uint64_t> document_size_;
   std::uint64_t input_ = 0;
@@ -90,7 +95,7 @@ class TExpansionMeter {
   std::uint64_t allowed_ = 0;
   // Readers of internal entities alive; kept across reads, since the parser
   // may drop the readers of a failed read only when it next starts.
-  int open_entities_ = 0;
+  std::uint64_t open_entities_ = 0;
 };
 
 // Makes a meter the one that the entity expansions of this thread's parser

@@ -61,8 +61,8 @@ std::string PathOfFileUrl(const std::string& url) {
     const std::string host =
         rest.substr(2, path_start == std::string::npos ? std::string::npos : path_start - 2);
     if (!host.empty() && host != "localhost") {
-      throw TReadError(TReadFailure::TKind::kResource,
-                       "refused to fetch " + url + ": not a local file");
+      throw ReadError(TReadFailure::TKind::kResource,
+                      "refused to fetch " + url + ": not a local file");
     }
     rest = path_start == std::string::npos ? std::string() : rest.substr(path_start);
   }
@@ -88,8 +88,8 @@ xercesc::InputSource* TLocalEntityResolver::resolveEntity(
   const std::string scheme = morv::os::StartsWithDrive(id) ? std::string() : SchemeOf(id);
   if (!scheme.empty()) {
     if (scheme != "file") {
-      throw TReadError(TReadFailure::TKind::kResource,
-                       "refused to fetch " + id + ": not a local file");
+      throw ReadError(TReadFailure::TKind::kResource,
+                      "refused to fetch " + id + ": not a local file");
     }
     path = PathOfFileUrl(id);
   } else if (morv::os::IsAbsolutePath(id)) {
@@ -102,7 +102,7 @@ xercesc::InputSource* TLocalEntityResolver::resolveEntity(
   // Network shares and devices are refused by their names, before anything
   // is opened.
   if (const std::string refusal = morv::os::RefusalOf(path); !refusal.empty()) {
-    throw TReadError(TReadFailure::TKind::kResource, "refused to open " + id + ": " + refusal);
+    throw ReadError(TReadFailure::TKind::kResource, "refused to open " + id + ": " + refusal);
   }
   meter_.AddReference();
   meter_.CheckReferences();

@@ -11,11 +11,15 @@ namespace ifp::internal {
 // it: the document model's records, names and lists, the parser's own memory
 // (its buffers, its DTD, the readers of the entities it expands), and the
 // narrow copies of names, values and texts made on the way. All of them draw
-// on one pool of TReadLimits::kMemoryFloor plus kMemoryFactor times the
-// input, so that they cannot each be full at once. The parser's part is
-// held to kParserMemoryBudget besides.
+// on one pool of the limits' memory_floor plus memory_factor times the input,
+// so that they cannot each be full at once. The parser's part is held to
+// parser_memory_budget besides.
 class TMemoryBudget {
  public:
+  // Draws its figures from `limits`, which outlives it.
+  explicit TMemoryBudget(const TReadLimits& limits) noexcept
+      : limits_(limits), allowed_(limits.memory_floor) {}
+
   enum class TUse {
     kModel,   // what the document model keeps
     kParser,  // the parser's live memory
@@ -40,7 +44,7 @@ class TMemoryBudget {
   // more for `use`.
   bool Fits(TUse use, std::uint64_t bytes) const noexcept {
     if (bytes > allowed_ || Held() > allowed_ - bytes) return false;
-    return use != TUse::kParser || parser_ + bytes <= TReadLimits::kParserMemoryBudget;
+    return use != TUse::kParser || parser_ + bytes <= limits_.parser_memory_budget;
   }
   // Takes `bytes` for `use`; false, taking nothing, when they do not fit.
   bool Take(TUse use, std::uint64_t bytes) noexcept {
@@ -63,18 +67,19 @@ class TMemoryBudget {
   std::uint64_t Allowed() const noexcept { return allowed_; }
 
  private:
-  static std::uint64_t AllowedFor(std::uint64_t input) noexcept {
-    return TReadLimits::kMemoryFloor + TReadLimits::kMemoryFactor * input;
+  std::uint64_t AllowedFor(std::uint64_t input) const noexcept {
+    return limits_.memory_floor + limits_.memory_factor * input;
   }
   std::uint64_t& Counter(TUse use) noexcept {
     return use == TUse::kModel ? model_ : use == TUse::kParser ? parser_ : copies_;
   }
 
+  const TReadLimits& limits_;
   std::uint64_t model_ = 0;
   std::uint64_t parser_ = 0;
   std::uint64_t copies_ = 0;
   // Before the first read only the parser is made: the floor.
-  std::uint64_t allowed_ = TReadLimits::kMemoryFloor;
+  std::uint64_t allowed_;
 };
 
 }  // namespace ifp::internal

@@ -4,6 +4,7 @@
 #include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 
+#include "IntermediateFileParser/internal/guards/ReadError.h"
 #include "platform/Memory.h"
 
 namespace ifp::internal {
@@ -31,6 +32,7 @@ void* TParserMemory::allocate(XMLSize_t size) {
 
 void TParserMemory::Refuse(std::size_t size) {
   refused_ = size;
+  NoteFailurePosition();
   throw xercesc::OutOfMemoryException();
 }
 

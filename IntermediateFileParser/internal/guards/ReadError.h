@@ -1,33 +1,64 @@
 #ifndef IFP_INTERNAL_GUARDS_READERROR_H
 #define IFP_INTERNAL_GUARDS_READERROR_H
 
-#include <stdexcept>
+#include <cstdint>
 #include <string>
+#include <utility>
+#include <xercesc/sax/Locator.hpp>
 
 #include "IntermediateFileParser/ReadFailure.h"
 
 namespace ifp::internal {
 
-// Ends a read from inside the parse: a count check that failed, an input that
-// cannot be opened or read, an external resource that is refused, a limit a
-// document ran into. `Read` catches it, like every other exception of a
-// parse, answers false and keeps the failure it describes.
-class TReadError : public std::runtime_error {
+// Where a read failed: the position the parser's locator gave when the first
+// failure was noted.
+class TFailurePosition {
  public:
-  TReadError(TReadFailure::TKind kind, const std::string& detail)
-      : std::runtime_error(detail), kind_(kind) {}
-  TReadError(TReadFailure::TLimit limit, const std::string& detail)
-      : std::runtime_error(detail), kind_(TReadFailure::TKind::kLimit), limit_(limit) {}
+  // A new read: nothing noted, and no locator until the parser gives one.
+  void Reset() noexcept { *this = TFailurePosition(); }
+  // The parser's locator for the read under way (SAX's setDocumentLocator).
+  void SetLocator(const xercesc::Locator* locator) noexcept { locator_ = locator; }
+  // Notes where the parser is now, unless a place is noted already.
+  void Note() noexcept;
 
-  explicit TReadError(const TReadFailure& failure)
-      : std::runtime_error(failure.detail), kind_(failure.kind), limit_(failure.limit) {}
-
-  TReadFailure Failure() const { return {kind_, limit_, what()}; }
+  std::uint64_t Line() const noexcept { return line_; }
+  std::uint64_t Column() const noexcept { return column_; }
 
  private:
-  TReadFailure::TKind kind_;
-  TReadFailure::TLimit limit_ = TReadFailure::TLimit::kNone;
+  const xercesc::Locator* locator_ = nullptr;
+  bool noted_ = false;
+  std::uint64_t line_ = 0;
+  std::uint64_t column_ = 0;
 };
+
+// Makes a position the one this thread's read failures are noted in, for as
+// long as it lives.
+class TActiveFailurePosition {
+ public:
+  explicit TActiveFailurePosition(TFailurePosition& position) noexcept;
+  ~TActiveFailurePosition();
+  TActiveFailurePosition(const TActiveFailurePosition&) = delete;
+  TActiveFailurePosition& operator=(const TActiveFailurePosition&) = delete;
+
+ private:
+  TFailurePosition* previous_;
+};
+
+// Notes where the parser of this thread's read is as where the read failed;
+// nothing outside a read.
+void NoteFailurePosition() noexcept;
+
+// The error that ends a read from inside the library, where the parser is
+// noted as where the read failed.
+template <class What>
+TReadError ReadError(What what, const std::string& detail) {
+  NoteFailurePosition();
+  return TReadError(what, detail);
+}
+inline TReadError ReadError(TReadFailure failure) {
+  NoteFailurePosition();
+  return TReadError(std::move(failure));
+}
 
 }  // namespace ifp::internal
 

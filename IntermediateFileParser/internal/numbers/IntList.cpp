@@ -143,16 +143,16 @@ void TIntListBuilder::Append(const char16_t* const text, const std::size_t lengt
 }
 
 void TIntListBuilder::FailTooMany() const {
-  throw TReadError(TReadFailure::TKind::kCount,
-                   "more values than the declared " + std::to_string(expected_));
+  throw ReadError(TReadFailure::TKind::kCount,
+                  "more values than the declared " + std::to_string(expected_));
 }
 
 void TIntListBuilder::Finish() {
   if (in_token_) EndToken();
   if (static_cast<std::int64_t>(values_.size()) != expected_) {
-    throw TReadError(TReadFailure::TKind::kCount, std::to_string(values_.size()) +
-                                                      " values against the declared " +
-                                                      std::to_string(expected_));
+    throw ReadError(TReadFailure::TKind::kCount, std::to_string(values_.size()) +
+                                                     " values against the declared " +
+                                                     std::to_string(expected_));
   }
 }
 

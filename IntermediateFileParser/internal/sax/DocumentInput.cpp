@@ -26,7 +26,7 @@ morv::os::TInputFile OpenChecked(const std::string& path, TDocumentInput::TKind 
       kind == TDocumentInput::TKind::kRegularFile ? morv::os::TInputFile::TKind::kDiskFile
                                                   : morv::os::TInputFile::TKind::kAnyFile,
       problem);
-  if (!file.IsOpen()) throw TReadError(FailureKindOf(kind), problem);
+  if (!file.IsOpen()) throw ReadError(FailureKindOf(kind), problem);
   size = file.Size();
   id = file.Id();
   return file;
@@ -46,7 +46,7 @@ std::u16string SystemIdOf(const std::string& path) {
 XMLSize_t TFileStream::readBytes(XMLByte* const to_fill, const XMLSize_t max_to_read) {
   std::string problem;
   const std::optional<std::size_t> read = file_.Read(to_fill, max_to_read, problem);
-  if (!read) throw TReadError(failure_, problem);
+  if (!read) throw ReadError(failure_, problem);
   const std::size_t got = *read;
   position_ += static_cast<XMLFilePos>(got);
   if (meter_ != nullptr) {

@@ -19,15 +19,27 @@
 namespace ifp {
 namespace {
 
+using internal::ReadError;
 using internal::TByteUse;
 using internal::TDocumentInput;
-using internal::TReadError;
 using TUse = internal::TMemoryBudget::TUse;
 
 // What one value of a list counts as kept: its own 4 bytes and room for
 // what a program builds from the lists (a converter's table takes 4 bytes
 // per step of three lists: 2 more per value is more than enough).
 constexpr std::size_t kKeptBytesPerValue = sizeof(int) + 2;
+
+// Calls a derived reader's hook: whatever it throws ends the read, which
+// failed where the parser is now.
+template <class Hook>
+decltype(auto) CallHook(Hook&& hook) {
+  try {
+    return hook();
+  } catch (...) {
+    internal::NoteFailurePosition();
+    throw;
+  }
+}
 
 // Reservations for a document whose size is unknown (a pipe, a device).
 constexpr std::size_t kReserveLimitOfStream = std::size_t{1} << 16;
@@ -54,18 +66,20 @@ std::size_t ReserveLimitOf(const TDocumentInput& input) {
 // declarations as expansion (see TImpl::startElement).
 class TDeclarationCheckingParser final : public xercesc::SAX2XMLReaderImpl {
  public:
-  using SAX2XMLReaderImpl::SAX2XMLReaderImpl;
+  // `limits` outlives the parser.
+  TDeclarationCheckingParser(xercesc::MemoryManager* manager, const TReadLimits& limits)
+      : SAX2XMLReaderImpl(manager), limits_(limits) {}
 
   void attDef(const xercesc::DTDElementDecl& element, const xercesc::DTDAttDef& /*attribute*/,
               const bool ignoring) override {
     // An ignored declaration repeats one already made and adds nothing.
     if (ignoring) return;
     const XMLSize_t declared = element.getAttDefList().getAttDefCount();
-    if (declared > static_cast<XMLSize_t>(TReadLimits::kMaxDeclaredAttributes)) {
-      throw TReadError(TReadFailure::TLimit::kDeclaredAttributes,
-                       "more than " + std::to_string(TReadLimits::kMaxDeclaredAttributes) +
-                           " attributes declared for the element type " +
-                           TXmlDocReader::TTranscoder(element.getFullName()).str());
+    if (declared > static_cast<XMLSize_t>(limits_.max_declared_attributes)) {
+      throw ReadError(TReadFailure::TLimit::kDeclaredAttributes,
+                      "more than " + std::to_string(limits_.max_declared_attributes) +
+                          " attributes declared for the element type " +
+                          TXmlDocReader::TTranscoder(element.getFullName()).str());
     }
     if (declared > kCheaplyWalked) heavy_types_[element.getFullName()] = declared;
   }
@@ -86,6 +100,7 @@ class TDeclarationCheckingParser final : public xercesc::SAX2XMLReaderImpl {
   // attribute value's character each: not worth counting.
   static constexpr XMLSize_t kCheaplyWalked = 16;
 
+  const TReadLimits& limits_;
   // Only types above kCheaplyWalked, so that at most one entry is kept per
   // that many declarations the DTD makes.
   std::unordered_map<std::u16string, XMLSize_t> heavy_types_;
@@ -118,17 +133,14 @@ TXmlDocReader::TImpl::TImpl(TXmlDocReader& reader) : reader_(reader), entity_res
 TXmlDocReader::TImpl::~TImpl() = default;
 
 void TXmlDocReader::TImpl::CreateParser() {
-  parser_ = std::make_unique<TDeclarationCheckingParser>(&memory_);
+  parser_ = std::make_unique<TDeclarationCheckingParser>(&memory_, limits_);
   parser_->setContentHandler(this);
   parser_->setErrorHandler(this);
   // Makes the parser report attribute declarations (see
   // TDeclarationCheckingParser); what reaches this handler's own declaration
   // callbacks (entity declarations) is ignored.
   parser_->setDeclarationHandler(this);
-  // The expansion meter counts what entities produce; the library's own
-  // count of references stays behind it as a second wall. Nothing is fetched
-  // from beyond the local file system.
-  parser_->setProperty(xercesc::XMLUni::fgXercesSecurityManager, &security_manager_);
+  // Nothing is fetched from beyond the local file system.
   parser_->setXMLEntityResolver(&entity_resolver_);
   // Schema location hints are only hints, and nothing here validates against
   // a schema: they are never loaded, so a hint at an unreachable (or network)
@@ -136,8 +148,16 @@ void TXmlDocReader::TImpl::CreateParser() {
   parser_->setFeature(xercesc::XMLUni::fgXercesLoadSchema, false);
 }
 
-void TXmlDocReader::TImpl::Parse(const char* path) {
+void TXmlDocReader::TImpl::Parse(const char* path, const TReadLimits& limits,
+                                 const bool prefaulting) {
+  limits_ = limits;
+  failed_at_.Reset();
   if (!parser_) CreateParser();
+  // The expansion meter counts what entities produce; the library's own
+  // count of references stays behind it as a second wall, set anew for
+  // each read's limits.
+  security_manager_.setEntityExpansionLimit(static_cast<XMLSize_t>(limits_.max_entity_references));
+  parser_->setProperty(xercesc::XMLUni::fgXercesSecurityManager, &security_manager_);
   text_use_ = TTextUse::Drop();
   text_started_ = false;
   text_run_ = std::string();
@@ -153,9 +173,10 @@ void TXmlDocReader::TImpl::Parse(const char* path) {
   reserve_limit_ = ReserveLimitOf(input);
   meter_.Start(input.Size());
   const internal::TActiveExpansionMeter active(meter_);
+  const internal::TActiveFailurePosition position(failed_at_);
   // The prefaulter's thread, if one starts, ends with the read on every path.
   morv::os::TPrefaulter prefaulter;
-  prefaulter_ = &prefaulter;
+  prefaulter_ = prefaulting ? &prefaulter : nullptr;
   try {
     parser_->parse(input);
   } catch (...) {
@@ -191,16 +212,14 @@ void TXmlDocReader::TImpl::startElement(const XMLCh* const /*uri*/, const XMLCh*
   // The limits come first, before anything of the element is copied.
   const XMLSize_t count = attrs.getLength();
   const int bindings = std::exchange(bindings_of_element_, 0);
-  if (count + static_cast<XMLSize_t>(bindings) >
-      static_cast<XMLSize_t>(TReadLimits::kMaxAttributes)) {
-    throw TReadError(TReadFailure::TLimit::kAttributes,
-                     "an element with more than " + std::to_string(TReadLimits::kMaxAttributes) +
-                         " attributes and namespace declarations");
+  if (count + static_cast<XMLSize_t>(bindings) > static_cast<XMLSize_t>(limits_.max_attributes)) {
+    throw ReadError(TReadFailure::TLimit::kAttributes,
+                    "an element with more than " + std::to_string(limits_.max_attributes) +
+                        " attributes and namespace declarations");
   }
-  if (reader_.depth + 1 >= TReadLimits::kMaxDepth) {
-    throw TReadError(
-        TReadFailure::TLimit::kDepth,
-        "elements nested deeper than " + std::to_string(TReadLimits::kMaxDepth) + " levels");
+  if (reader_.depth + 1 >= limits_.max_depth) {
+    throw ReadError(TReadFailure::TLimit::kDepth,
+                    "elements nested deeper than " + std::to_string(limits_.max_depth) + " levels");
   }
   THeldCopies copies(*this);
   copies.Hold(sizeof(TAttribute) * count);
@@ -238,7 +257,7 @@ void TXmlDocReader::TImpl::startElement(const XMLCh* const /*uri*/, const XMLCh*
   } else if (reader_.in_head) {
     reader_.OnHeadElement(reader_.current_name, attributes);
   } else {
-    reader_.OnElement(reader_.current_name, attributes);
+    CallHook([&] { reader_.OnElement(reader_.current_name, attributes); });
   }
   StartTextRun();
 }
@@ -258,10 +277,10 @@ void TXmlDocReader::TImpl::characters(const XMLCh* const chars, const XMLSize_t 
       // A UTF-16 unit never takes more than two narrow bytes.
       ReserveCopy(text_run_, text_run_.size() + 2 * length, text_run_held_);
       morv::os::AppendAnsi(text_run_, chars, length);
-      if (text_run_.size() > TReadLimits::kMaxTextRun) {
-        throw TReadError(TReadFailure::TLimit::kTextRun,
-                         "a text of more than " + std::to_string(TReadLimits::kMaxTextRun >> 20) +
-                             " MiB kept whole");
+      if (text_run_.size() > limits_.max_text_run) {
+        throw ReadError(
+            TReadFailure::TLimit::kTextRun,
+            "a text of more than " + std::to_string(limits_.max_text_run) + " bytes kept whole");
       }
       break;
     case TTextUse::Kind::kIntList: {
@@ -304,15 +323,15 @@ void TXmlDocReader::TImpl::MakeRoomForValues(std::size_t length) {
 
 void TXmlDocReader::TImpl::HoldCopies(std::uint64_t bytes) {
   if (budget_.Take(TUse::kCopies, bytes)) return;
-  throw TReadError(BudgetFull("copies of " + std::to_string(bytes) + " bytes"));
+  throw ReadError(BudgetFull("copies of " + std::to_string(bytes) + " bytes"));
 }
 
 TReadFailure TXmlDocReader::TImpl::OutOfMemoryFailure() const {
   const std::size_t refused = memory_.Refused();
-  if (budget_.HeldFor(TUse::kParser) + refused > TReadLimits::kParserMemoryBudget) {
+  if (budget_.HeldFor(TUse::kParser) + refused > limits_.parser_memory_budget) {
     return {TReadFailure::TKind::kMemory, TReadFailure::TLimit::kNone,
-            "the parser needed more than its " +
-                std::to_string(TReadLimits::kParserMemoryBudget >> 20) + " MiB"};
+            "the parser needed more than its " + std::to_string(limits_.parser_memory_budget) +
+                " bytes"};
   }
   return BudgetFull("the parser's " + std::to_string(refused) + " bytes more");
 }
@@ -353,14 +372,18 @@ void TXmlDocReader::TImpl::startPrefixMapping(const XMLCh* const /*prefix*/,
                                               const XMLCh* const uri) {
   meter_.AddExpansion(std::char_traits<char16_t>::length(uri));
   ++bindings_of_element_;
-  if (++bindings_in_scope_ > TReadLimits::kMaxNamespaceBindings) {
-    throw TReadError(TReadFailure::TLimit::kNamespaceBindings,
-                     "more than " + std::to_string(TReadLimits::kMaxNamespaceBindings) +
-                         " namespace bindings in scope");
+  if (++bindings_in_scope_ > limits_.max_namespace_bindings) {
+    throw ReadError(TReadFailure::TLimit::kNamespaceBindings,
+                    "more than " + std::to_string(limits_.max_namespace_bindings) +
+                        " namespace bindings in scope");
   }
 }
 
 void TXmlDocReader::TImpl::endPrefixMapping(const XMLCh* const /*prefix*/) { --bindings_in_scope_; }
+
+void TXmlDocReader::TImpl::setDocumentLocator(const xercesc::Locator* const locator) {
+  failed_at_.SetLocator(locator);
+}
 
 // Decides, for the element just started, what its text run becomes.
 void TXmlDocReader::TImpl::StartTextRun() {
@@ -371,7 +394,7 @@ void TXmlDocReader::TImpl::StartTextRun() {
     const bool read = name == "title" || name == "comment";
     text_use_ = read ? TTextUse::Whole() : TTextUse::Drop();
   } else {
-    text_use_ = reader_.BodyTextUse(name);
+    text_use_ = CallHook([&] { return reader_.BodyTextUse(name); });
   }
 }
 
@@ -399,7 +422,7 @@ void TXmlDocReader::TImpl::EndTextRun() {
       if (reader_.in_head) {
         reader_.OnHeadText(reader_.current_name, std::move(text_run_));
       } else {
-        reader_.OnText(reader_.current_name, text_run_);
+        CallHook([&] { reader_.OnText(reader_.current_name, text_run_); });
       }
       DropCopy(text_run_, text_run_held_);
       break;
@@ -419,17 +442,15 @@ void TXmlDocReader::TImpl::fatalError(const xercesc::SAXParseException& exc) {
 
 // Every report of the parser, a warning included, ends the read.
 void TXmlDocReader::TImpl::Fail(const char* kind, const xercesc::SAXParseException& exc) {
-  const std::string where = std::string(kind) + " at " + std::to_string(exc.getLineNumber()) + " " +
-                            std::to_string(exc.getColumnNumber()) + ":" +
-                            TTranscoder(exc.getMessage()).str();
+  const std::string what = std::string(kind) + ": " + TTranscoder(exc.getMessage()).str();
   // The library's own count of entity references stops a document that
   // expands empty entities only (their text never reaches the meter): it is
   // the same limit.
-  if (meter_.References() > TReadLimits::kMaxEntityReferences) {
-    parse_failure_ = {TReadFailure::TKind::kLimit, TReadFailure::TLimit::kEntityReferences, where};
-  } else {
-    parse_failure_ = {TReadFailure::TKind::kParse, TReadFailure::TLimit::kNone, where};
-  }
+  const bool references = meter_.References() > limits_.max_entity_references;
+  parse_failure_ = {
+      references ? TReadFailure::TKind::kLimit : TReadFailure::TKind::kParse,
+      references ? TReadFailure::TLimit::kEntityReferences : TReadFailure::TLimit::kNone, what,
+      exc.getLineNumber(), exc.getColumnNumber()};
   throw exc;
 }
 

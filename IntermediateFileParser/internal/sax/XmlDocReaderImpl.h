@@ -15,6 +15,7 @@
 #include "IntermediateFileParser/internal/guards/LocalEntityResolver.h"
 #include "IntermediateFileParser/internal/guards/MemoryBudget.h"
 #include "IntermediateFileParser/internal/guards/ParserMemory.h"
+#include "IntermediateFileParser/internal/guards/ReadError.h"
 #include "IntermediateFileParser/internal/numbers/IntList.h"
 #include "platform/Prefaulter.h"
 
@@ -33,8 +34,13 @@ class TXmlDocReader::TImpl final : public xercesc::DefaultHandler {
   TImpl(const TImpl&) = delete;
   TImpl& operator=(const TImpl&) = delete;
 
-  // Parses the file at `path` for the reader; throws whatever ends it early.
-  void Parse(const char* path);
+  // Parses the file at `path` for the reader, with `limits`, and with a
+  // thread of its own faulting in the pages of large lists when
+  // `prefaulting`; throws whatever ends it early.
+  void Parse(const char* path, const TReadLimits& limits, bool prefaulting);
+  // Where the last parse failed, as far as the parser had got (0, 0 when it
+  // had not started).
+  const internal::TFailurePosition& FailurePosition() const noexcept { return failed_at_; }
   // Drops what a parse that ended early left behind. A parser that ran out
   // of memory may be left inconsistent: the next read gets a new one.
   void Recover(TReadFailure::TKind kind);
@@ -62,6 +68,7 @@ class TXmlDocReader::TImpl final : public xercesc::DefaultHandler {
                   const XMLCh* const qname) override;
   void characters(const XMLCh* const chars, const XMLSize_t length) override;
   void startPrefixMapping(const XMLCh* const prefix, const XMLCh* const uri) override;
+  void setDocumentLocator(const xercesc::Locator* const locator) override;
   void endPrefixMapping(const XMLCh* const prefix) override;
   void warning(const xercesc::SAXParseException& exc) override;
   void error(const xercesc::SAXParseException& exc) override;
@@ -89,11 +96,13 @@ class TXmlDocReader::TImpl final : public xercesc::DefaultHandler {
   const TXmlPlatform platform_;
   TXmlDocReader& reader_;
 
-  // Outlive the parser, which refers to all of them.
-  internal::TMemoryBudget budget_;
+  // Outlive the parser, which refers to all of them. The limits of the read
+  // under way (or the last one).
+  TReadLimits limits_;
+  internal::TMemoryBudget budget_{limits_};
   internal::TParserMemory memory_{budget_};
   xercesc::SecurityManager security_manager_;
-  internal::TExpansionMeter meter_{budget_};
+  internal::TExpansionMeter meter_{budget_, limits_};
   internal::TLocalEntityResolver entity_resolver_;
   std::unique_ptr<TDeclarationCheckingParser> parser_;
 
@@ -113,6 +122,7 @@ class TXmlDocReader::TImpl final : public xercesc::DefaultHandler {
   // The prefaulter of the read under way; none outside a read.
   morv::os::TPrefaulter* prefaulter_ = nullptr;
   TReadFailure parse_failure_;
+  internal::TFailurePosition failed_at_;
 };
 
 }  // namespace ifp
