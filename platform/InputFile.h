@@ -40,10 +40,19 @@ class TInputFile {
   TInputFile& operator=(const TInputFile&) = delete;
   ~TInputFile();
 
+  // Why a path was not opened.
+  enum class TRefusal {
+    kCannotOpen,     // missing, not allowed, or the system failed to open or examine it
+    kDirectory,      // a directory, which is never opened
+    kNotRegularFile  // a pipe or a device where a regular file is required
+  };
+
   // Opens `path`. A directory is never opened. On failure the file is not
-  // open and `problem` says why, naming the path ("cannot open <path>: ...",
-  // "<path> is a directory", "<path> is not a regular file").
-  static TInputFile Open(const std::string& path, TKind kind, std::string& problem);
+  // open, `problem` says why, naming the path ("cannot open <path>: ...",
+  // "<path> is a directory", "<path> is not a regular file"), and so does
+  // `refusal` when given.
+  static TInputFile Open(const std::string& path, TKind kind, std::string& problem,
+                         TRefusal* refusal = nullptr);
 
   bool IsOpen() const noexcept { return handle_ != kClosed; }
   // The size of a regular file, as it was when opened.

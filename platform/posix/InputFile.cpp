@@ -17,30 +17,32 @@ void TInputFile::Close() noexcept {
 // A disk file is opened without blocking, so that a FIFO or a device answers
 // at once instead of waiting for a writer; once it is known to be a regular
 // file, reads block as usual.
-TInputFile TInputFile::Open(const std::string& path, TKind kind, std::string& problem) {
+TInputFile TInputFile::Open(const std::string& path, TKind kind, std::string& problem,
+                            TRefusal* refusal) {
+  const auto refuse = [&](TRefusal why, std::string text) {
+    problem = std::move(text);
+    if (refusal != nullptr) *refusal = why;
+    return TInputFile();
+  };
   const bool disk_only = kind == TKind::kDiskFile;
   int fd;
   do {
     fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (disk_only ? O_NONBLOCK : 0));
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
-    problem = "cannot open " + path + ": " + std::strerror(errno);
-    return {};
+    return refuse(TRefusal::kCannotOpen, "cannot open " + path + ": " + std::strerror(errno));
   }
   TInputFile file(fd, std::nullopt);
   struct stat info {};
   if (::fstat(fd, &info) != 0) {
-    problem = "cannot examine " + path + ": " + std::strerror(errno);
-    return {};
+    return refuse(TRefusal::kCannotOpen, "cannot examine " + path + ": " + std::strerror(errno));
   }
   if (S_ISDIR(info.st_mode)) {
-    problem = path + " is a directory";
-    return {};
+    return refuse(TRefusal::kDirectory, path + " is a directory");
   }
   if (disk_only) {
     if (!S_ISREG(info.st_mode)) {
-      problem = path + " is not a regular file";
-      return {};
+      return refuse(TRefusal::kNotRegularFile, path + " is not a regular file");
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   }
