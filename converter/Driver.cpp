@@ -28,6 +28,25 @@ void TraceToStandardErrorIfAsked(ifp::TXmlDocReader& reader) {
 
 }  // namespace
 
+bool ConvertDocument(const std::string& input_path, MorvConv& conv, std::FILE* messages) {
+  // The reader owns a parser of the XML platform, so it lives only while
+  // the platform is up. The document goes first, then the reader, then the
+  // platform.
+  const ifp::TXmlPlatform xml_platform;
+  ifp::TMorvDocReader reader;
+  TraceToStandardErrorIfAsked(reader);
+  ifp::TMorvDocument document;
+  if (!reader.Read(&document, input_path.c_str())) {
+    std::fprintf(messages, msg::kReadFailed, os::DisplayPath(input_path).c_str());
+    return false;
+  }
+  if (!conv.Convert(document)) {
+    std::fputs(msg::kConvertFailed, messages);
+    return false;
+  }
+  return true;
+}
+
 int RunConverter(int argc, char* argv[]) {
   if (!os::InitAppFramework()) {
     std::fputs(msg::kFrameworkInitFailed, stdout);
@@ -38,27 +57,11 @@ int RunConverter(int argc, char* argv[]) {
     std::fputs(msg::kTooFewArguments, stdout);
     return 1;
   }
-  const char* const input_path = arguments[1].c_str();
+  const std::string& input_path = arguments[1];
   const char* const output_path = arguments[2].c_str();
 
   MorvConv conv;
-  {
-    // The reader owns a parser of the XML platform, so it lives only while
-    // the platform is up. The document goes first, then the reader, then the
-    // platform.
-    const ifp::TXmlPlatform xml_platform;
-    ifp::TMorvDocReader reader;
-    TraceToStandardErrorIfAsked(reader);
-    ifp::TMorvDocument document;
-    if (!reader.Read(&document, input_path)) {
-      std::printf(msg::kReadFailed, os::DisplayPath(input_path).c_str());
-      return 1;
-    }
-    if (!conv.Convert(document)) {
-      std::fputs(msg::kConvertFailed, stdout);
-      return 1;
-    }
-  }
+  if (!ConvertDocument(input_path, conv, stdout)) return 1;
 
   // The input is closed and released by now, so the output may replace it.
   // From here on a file-size limit fails the write rather than ending the
