@@ -57,9 +57,9 @@ void WriteTable(const PatternTable& table, Format format, Sink& out);
 // and frame ticks below. When the frames increase from step to step, each
 // step spans from its frame to the next step's frame, the last step one
 // frame; otherwise the steps are placed by index, one unit each, and the
-// axis counts steps. The axis is 8 pixels a unit, scaled down to at most
-// 1200 pixels; a span narrower than a pixel is not drawn, so that the
-// drawing's size stays within bounds however long the table.
+// axis counts steps. The axis is 8 pixels a unit, scaled to no less than 320
+// and no more than 1200 pixels; a span narrower than a pixel is not drawn,
+// so that the drawing's size stays within bounds however long the table.
 void WriteTimeline(const PatternTable& table, Sink& out);
 
 }  // namespace morv::dump

@@ -11,8 +11,9 @@
 namespace morv::dump {
 namespace {
 
-constexpr std::uint64_t kUnitPixels = 8;       // a frame or a step at most this wide
-constexpr std::uint64_t kMaxPlotWidth = 1200;  // the axis at most this long
+constexpr std::uint64_t kUnitPixels = 8;       // a frame or a step this wide, unless
+constexpr std::uint64_t kMinPlotWidth = 320;   // the axis would be shorter than this
+constexpr std::uint64_t kMaxPlotWidth = 1200;  // or longer than this
 constexpr std::uint64_t kLeft = 64;            // room for the lanes' names
 constexpr std::uint64_t kRight = 40;           // room for the last tick's label
 constexpr std::uint64_t kHeight = 120;
@@ -45,7 +46,7 @@ class Axis {
                                      std::greater_equal<>()) == table.frames.end()),
         first_(by_frame_ ? table.frames.front() : 0),
         end_(by_frame_ ? table.frames.back() + std::uint64_t{1} : table.Count()),
-        plot_(std::min((end_ - first_) * kUnitPixels, kMaxPlotWidth)) {}
+        plot_(std::clamp((end_ - first_) * kUnitPixels, kMinPlotWidth, kMaxPlotWidth)) {}
 
   // Whether the units are frames: the frames increase from step to step.
   bool ByFrame() const { return by_frame_; }
@@ -53,6 +54,7 @@ class Axis {
   // Where the last step ends.
   std::uint64_t End() const { return end_; }
   std::uint64_t Width() const { return kLeft + plot_ + kRight; }
+  std::uint64_t AxisEnd() const { return kLeft + plot_; }
   // Where a step begins.
   std::uint64_t Begin(std::uint32_t step) const { return by_frame_ ? table_.frames[step] : step; }
   // The x coordinate of a unit, rounded to the pixel.
@@ -146,7 +148,7 @@ void WriteTimeline(const PatternTable& table, Sink& out) {
   const std::uint64_t spacing = axis.TickSpacing();
   const std::uint64_t first_tick = (axis.First() + spacing - 1) / spacing * spacing;
   out << "</g>\n<g stroke=\"#000000\">\n<line x1=\"" << axis.X(axis.First()) << "\" y1=\"" << kAxisY
-      << "\" x2=\"" << axis.X(axis.End()) << "\" y2=\"" << kAxisY << "\"/>\n";
+      << "\" x2=\"" << axis.AxisEnd() << "\" y2=\"" << kAxisY << "\"/>\n";
   for (std::uint64_t tick = first_tick; tick <= axis.End(); tick += spacing) {
     out << "<line x1=\"" << axis.X(tick) << "\" y1=\"" << kAxisY << "\" x2=\"" << axis.X(tick)
         << "\" y2=\"" << kAxisY + 5 << "\"/>\n";

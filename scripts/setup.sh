@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing morv_conv needs on Debian or Ubuntu:
-# a C++ compiler, CMake, Xerces-C, ICU and GoogleTest, and dpkg-dev for
-# unpacking source packages; and what each named group needs besides:
+# a C++ compiler, CMake, Xerces-C, ICU and GoogleTest, librsvg2-bin for
+# rendering the timelines the tests draw, and dpkg-dev for unpacking source
+# packages; and what each named group needs besides:
 #   scripts/setup.sh [windows] [package] [bench] [fuzz] [format]
 # Uses sudo only when not root. Then fetches the distribution's source
 # package of the installed Xerces-C (Debian's patches applied) into
@@ -11,7 +12,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
-packages=(g++ cmake make libxerces-c-dev libicu-dev libgtest-dev dpkg-dev)
+packages=(g++ cmake make libxerces-c-dev libicu-dev libgtest-dev librsvg2-bin dpkg-dev)
 for group in "$@"; do
   case "$group" in
     # The cross build and its tests under Wine, the zip, the comparison.

@@ -155,6 +155,120 @@ std::vector<std::string> Temporaries(const std::filesystem::path& directory) {
   return names;
 }
 
+ProcessResult RunDump(const std::vector<std::string>& args, const ProcessLimits& limits) {
+  std::vector<std::string> argv{MORV_DUMP_PATH};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return Run(argv, limits);
+}
+
+namespace {
+
+// A walk of one JSON value by recursive descent.
+class JsonWalk {
+ public:
+  using Scalar = std::function<void(const std::string&, std::string_view)>;
+  JsonWalk(std::string_view text, const Scalar& scalar) : text_(text), scalar_(scalar) {}
+
+  bool Whole() {
+    const bool value = Value("");
+    Skip();
+    return value && at_ == text_.size();
+  }
+
+ private:
+  void Skip() {
+    while (at_ < text_.size() &&
+           std::string_view(" \t\n\r").find(text_[at_]) != std::string_view::npos) {
+      ++at_;
+    }
+  }
+  bool Take(char c) {
+    Skip();
+    if (at_ == text_.size() || text_[at_] != c) return false;
+    ++at_;
+    return true;
+  }
+  bool Word(std::string_view word) {
+    if (text_.substr(at_, word.size()) != word) return false;
+    at_ += word.size();
+    return true;
+  }
+  bool Digits() {
+    const std::size_t start = at_;
+    while (at_ < text_.size() && std::isdigit(static_cast<unsigned char>(text_[at_]))) ++at_;
+    return at_ > start;
+  }
+  bool Number() {
+    Word("-");
+    if (!Word("0") && !Digits()) return false;
+    if (Word(".") && !Digits()) return false;
+    if (Word("e") || Word("E")) {
+      if (!Word("+")) Word("-");
+      return Digits();
+    }
+    return true;
+  }
+  bool String() {
+    if (!Take('"')) return false;
+    while (at_ < text_.size() && text_[at_] != '"') {
+      if (static_cast<unsigned char>(text_[at_]) < 0x20) return false;
+      if (text_[at_++] != '\\') continue;
+      if (at_ == text_.size()) return false;
+      const char escaped = text_[at_++];
+      if (escaped == 'u') {
+        for (int i = 0; i < 4; ++i, ++at_) {
+          if (at_ == text_.size() || !std::isxdigit(static_cast<unsigned char>(text_[at_]))) {
+            return false;
+          }
+        }
+      } else if (std::string_view("\"\\/bfnrt").find(escaped) == std::string_view::npos) {
+        return false;
+      }
+    }
+    return Take('"');
+  }
+  bool Value(const std::string& path) {
+    const std::string prefix = path.empty() ? "" : path + "/";
+    if (Take('{')) {
+      if (Take('}')) return true;
+      do {
+        Skip();
+        const std::size_t key = at_;
+        if (!String()) return false;
+        const std::string name(text_.substr(key + 1, at_ - key - 2));
+        if (!Take(':') || !Value(prefix + name)) return false;
+      } while (Take(','));
+      return Take('}');
+    }
+    if (Take('[')) {
+      if (Take(']')) return true;
+      std::size_t index = 0;
+      do {
+        if (!Value(prefix + std::to_string(index++))) return false;
+      } while (Take(','));
+      return Take(']');
+    }
+    Skip();
+    const std::size_t start = at_;
+    const bool scalar = (at_ < text_.size() && text_[at_] == '"')
+                            ? String()
+                            : Word("true") || Word("false") || Word("null") || Number();
+    if (scalar) scalar_(path, text_.substr(start, at_ - start));
+    return scalar;
+  }
+
+  std::string_view text_;
+  const Scalar& scalar_;
+  std::size_t at_ = 0;
+};
+
+}  // namespace
+
+bool WalkJson(std::string_view json,
+              const std::function<void(const std::string& path, std::string_view text)>& scalar) {
+  return JsonWalk(json, scalar).Whole();
+}
+
 std::unique_ptr<ifp::TXmlPlatform> XmlPlatformTest::platform_;
 
 void XmlPlatformTest::SetUpTestSuite() { platform_ = std::make_unique<ifp::TXmlPlatform>(); }
@@ -175,6 +289,9 @@ const std::string kCountFailed = ConsoleText(Encode("書き出し失敗 tbl_num 
 const std::string kFrameFailed = ConsoleText(Encode("書き出し失敗 frame_tbl \n"));
 const std::string kTextureFailed = ConsoleText(Encode("書き出し失敗 tex_tbl \n"));
 const std::string kPaletteFailed = ConsoleText(Encode("書き出し失敗 pltt_tbl \n"));
+std::string Dump(const std::string& text, const std::string& path) {
+  return ConsoleText(Encode(text) + morv::os::DisplayPath(path) + "\n");
+}
 }  // namespace msg
 
 }  // namespace morv::test

@@ -169,6 +169,16 @@ ProcessResult Run(const std::vector<std::string>& argv, const ProcessLimits& lim
 // Runs the built converter with these arguments.
 ProcessResult RunConverter(const std::vector<std::string>& args, const ProcessLimits& limits = {});
 
+// Runs the built morv_dump with these arguments.
+ProcessResult RunDump(const std::vector<std::string>& args, const ProcessLimits& limits = {});
+
+// Walks one JSON value (RFC 8259) and calls `scalar(path, text)` for each
+// number, string, true, false and null in it: `path` the keys and indices
+// down to it joined by "/" ("steps/3/frame"), `text` as written. False when
+// `json` is not one JSON value.
+bool WalkJson(std::string_view json,
+              const std::function<void(const std::string& path, std::string_view text)>& scalar);
+
 // A TCP listener on the loopback interface that nobody must ever reach.
 class LoopbackListener {
  public:
@@ -220,7 +230,8 @@ class XmlPlatformTest : public ::testing::Test {
   static std::unique_ptr<ifp::TXmlPlatform> platform_;
 };
 
-// The Shift_JIS messages of the converter, for comparing output.
+// The Shift_JIS messages of the converter and of morv_dump, for comparing
+// output.
 namespace msg {
 std::string ReadFailed(const std::string& path);
 std::string CannotCreate(const std::string& path);
@@ -231,6 +242,9 @@ extern const std::string kCountFailed;
 extern const std::string kFrameFailed;
 extern const std::string kTextureFailed;
 extern const std::string kPaletteFailed;
+// A message of morv_dump: the UTF-8 text in CP932, then the path as
+// messages show it, then the line end.
+std::string Dump(const std::string& text, const std::string& path = "");
 }  // namespace msg
 
 }  // namespace morv::test

@@ -1,9 +1,13 @@
 #!/usr/bin/env python3
 """Writes the documents of the end-to-end tests and the table files they must
-produce. The table files are packed here independently of the converter.
+produce, and what morv_dump must print for tables (dump/). The table files
+and the printed forms are written here independently of the programs; the
+timelines (dump/*.svg) are morv_dump's own, checked by eye when their layout
+changes.
 
 Run from this folder: python3 generate.py
 """
+import json
 import struct
 
 
@@ -82,6 +86,31 @@ def write(name, data):
         f.write(data)
 
 
+def unpack(data):
+    """The frames, textures and palettes of a table file."""
+    n, = struct.unpack_from("<I", data)
+    return (list(struct.unpack_from(f"<{n}H", data, 4)), list(data[4 + 2 * n:4 + 3 * n]),
+            list(data[4 + 3 * n:]))
+
+
+def write_dumps(name, frames, textures, palettes):
+    """dump/<name>.txt, .csv and .json: the table as morv_dump prints it."""
+    n = len(frames)
+    steps = list(zip(range(n), frames, textures, palettes))
+    width = max(4, len(str(n - 1)))
+    text = f"count {n}\n" + "step".rjust(width) + " frame texture palette\n" + "".join(
+        f"{i:>{width}} {f:>5} {t:>7} {p:>7}\n" for i, f, t, p in steps)
+    csv = "step,frame,texture,palette\n" + "".join(f"{i},{f},{t},{p}\n" for i, f, t, p in steps)
+    rows = ",".join(f'\n  {{"frame": {f}, "texture": {t}, "palette": {p}}}'
+                    for _, f, t, p in steps)
+    js = f'{{"count": {n}, "steps": [{rows}' + ("\n]}\n" if n else "]}\n")
+    assert json.loads(js) == {"count": n, "steps": [
+        {"frame": f, "texture": t, "palette": p} for _, f, t, p in steps]}
+    write(f"dump/{name}.txt", text.encode("ascii"))
+    write(f"dump/{name}.csv", csv.encode("ascii"))
+    write(f"dump/{name}.json", js.encode("ascii"))
+
+
 def main():
     # The 12-byte example.
     write("two_steps.xml", document(lists([0, 30], [1, 2], [0, 0])).encode("cp932"))
@@ -141,6 +170,13 @@ def main():
           document('    <d><frame_idx size="2000000000"/></d>').encode("cp932"))
     whole = document(lists([0, 30], [1, 2], [0, 0])).encode("cp932")
     write("truncated.xml", whole[: len(whole) * 2 // 3])
+
+    # What morv_dump prints for the example's table and for no entries.
+    with open("../../examples/blink.expected.bin", "rb") as f:
+        write_dumps("blink", *unpack(f.read()))
+    write_dumps("empty", [], [], [])
+    # Frames that do not increase: the timeline places the steps by index.
+    write("dump/unordered.bin", table([30, 10, 10, 20], [1, 1, 2, 2], [0, 3, 3, 0]))
 
 
 if __name__ == "__main__":
