@@ -1,10 +1,13 @@
 # What `cmake --install` puts under the prefix, in two components:
-#   runtime      bin/morv_conv, share/man/man1/morv_conv.1
-#   development  the reader library (ifp) with its public headers, the
-#                platform library it needs, the Xerces-C it was built with
+#   runtime      bin/morv_conv and bin/morv_dump with their manual pages in
+#                share/man/man1/
+#   development  the reader library (ifp) with its public headers, the reader
+#                of table files (morv_table, converter/TableFile.h), the
+#                platform library they need, the Xerces-C it was built with
 #                (lean builds), and lib/cmake/morv_conv/: the package
-#                configuration with the imported targets morv_conv::morv_conv
-#                and morv_conv::ifp and the function morv_conv_add_tables.
+#                configuration with the imported targets morv_conv::morv_conv,
+#                morv_conv::morv_dump, morv_conv::ifp and morv_conv::table and
+#                the function morv_conv_add_tables.
 # `cpack -G DEB` in the build tree makes a Debian package of each. Built for
 # Windows, the runtime component also holds README.md and, under licenses/,
 # the licence texts of what the executable has inside (Xerces-C, the GCC and
@@ -14,9 +17,9 @@ include(CMakePackageConfigHelpers)
 
 set(MORV_CMAKE_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/morv_conv")
 
-install(TARGETS morv_conv EXPORT morv_convTargets
+install(TARGETS morv_conv morv_dump EXPORT morv_convTargets
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
-install(FILES ${PROJECT_SOURCE_DIR}/man/morv_conv.1
+install(FILES ${PROJECT_SOURCE_DIR}/man/morv_conv.1 ${PROJECT_SOURCE_DIR}/man/morv_dump.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime)
 
 if(WIN32)
@@ -37,7 +40,7 @@ if(WIN32)
   endforeach()
 endif()
 
-install(TARGETS ifp morv_platform EXPORT morv_convTargets
+install(TARGETS ifp morv_table morv_platform EXPORT morv_convTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development
         FILE_SET HEADERS DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
 if(NOT MORV_SYSTEM_XERCES)
@@ -60,8 +63,8 @@ install(FILES ${PROJECT_BINARY_DIR}/morv_convConfig.cmake
               ${PROJECT_SOURCE_DIR}/cmake/morv_convStaticIcu.cmake
         DESTINATION ${MORV_CMAKE_DIR} COMPONENT development)
 
-# Debian packages: morv-conv (the converter and its manual page) and
-# morv-conv-dev (the reader library and the CMake package).
+# Debian packages: morv-conv (the converter and morv_dump with their manual
+# pages) and morv-conv-dev (the reader libraries and the CMake package).
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME windows-x86_64)
@@ -82,15 +85,18 @@ set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION utils)
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION
     "Converter of texture-pattern animation documents into table files\n"
     "morv_conv reads an intermediate texture-pattern animation document (XML,\n"
-    "usually Shift_JIS) and writes its frame, texture and palette tables.")
-# The shared libraries the converter needs, as dpkg-shlibdeps finds them.
+    "usually Shift_JIS) and writes its frame, texture and palette tables;\n"
+    "morv_dump prints such a table file, draws it as a timeline and checks it\n"
+    "against its document.")
+# The shared libraries the programs need, as dpkg-shlibdeps finds them.
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME morv-conv-dev)
 set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION
-    "Reader library and CMake package of morv_conv\n"
-    "The intermediate-file reader library with its headers, and the CMake package\n"
-    "morv_conv with the targets morv_conv::ifp and morv_conv::morv_conv and the\n"
-    "function morv_conv_add_tables.")
+    "Reader libraries and CMake package of morv_conv\n"
+    "The intermediate-file reader library and the reader of table files with\n"
+    "their headers, and the CMake package morv_conv with the targets\n"
+    "morv_conv::ifp, morv_conv::table, morv_conv::morv_conv and\n"
+    "morv_conv::morv_dump and the function morv_conv_add_tables.")
 if(MORV_SYSTEM_XERCES)
   set(_morv_dev_depends "libxerces-c-dev, libicu-dev")
 else()

@@ -1,4 +1,5 @@
-# morv_conv_add_tables(<target> DOCUMENTS <document>... [OUTPUT_DIRECTORY <dir>])
+# morv_conv_add_tables(<target> DOCUMENTS <document>... [OUTPUT_DIRECTORY <dir>]
+#                      [CHECK])
 #
 # Adds the custom target <target>, built by default, that converts each
 # document into <dir>/<the document's name without its extension>.bin with
@@ -8,8 +9,14 @@
 # converter, so a build reconverts exactly the documents that changed (or
 # all of them when the converter changed). A document the converter refuses
 # fails the build with the converter's message.
+#
+# With CHECK, each table also has a CTest test <target>.<name> (where the
+# project calls enable_testing) that runs
+# `morv_conv::morv_dump --document <document> <table>`: it fails, naming the
+# first step that differs, when the table is not the one its document gives,
+# such as a table changed after the build.
 function(morv_conv_add_tables target)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "" "OUTPUT_DIRECTORY" "DOCUMENTS")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "CHECK" "OUTPUT_DIRECTORY" "DOCUMENTS")
   if(arg_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "morv_conv_add_tables: unknown arguments: ${arg_UNPARSED_ARGUMENTS}")
   endif()
@@ -25,11 +32,17 @@ function(morv_conv_add_tables target)
                OUTPUT_VARIABLE directory)
   endif()
 
-  # A cross build runs the converter through its emulator (Wine for Windows).
+  if(arg_CHECK AND NOT TARGET morv_conv::morv_dump)
+    message(FATAL_ERROR "morv_conv_add_tables: CHECK needs morv_conv::morv_dump")
+  endif()
+
+  # A cross build runs the programs through its emulator (Wine for Windows).
   if(CMAKE_CROSSCOMPILING AND CMAKE_CROSSCOMPILING_EMULATOR)
     set(converter ${CMAKE_CROSSCOMPILING_EMULATOR} "$<TARGET_FILE:morv_conv::morv_conv>")
+    set(checker ${CMAKE_CROSSCOMPILING_EMULATOR} "$<TARGET_FILE:morv_conv::morv_dump>")
   else()
     set(converter morv_conv::morv_conv)
+    set(checker "$<TARGET_FILE:morv_conv::morv_dump>")
   endif()
 
   set(tables)
@@ -50,6 +63,9 @@ function(morv_conv_add_tables target)
       DEPENDS "${source}" morv_conv::morv_conv "$<TARGET_FILE:morv_conv::morv_conv>"
       COMMENT "Converting ${document} into ${shown}"
       VERBATIM)
+    if(arg_CHECK)
+      add_test(NAME ${target}.${name} COMMAND ${checker} --document "${source}" "${table}")
+    endif()
   endforeach()
   add_custom_target(${target} ALL DEPENDS ${tables})
 endfunction()
