@@ -3,6 +3,7 @@
 
   generate.py typical OUT.xml [SCALE [ENCODING]]   about 300 frames, full head and body
   generate.py large OUT.xml [SCALE [ENCODING]]     three lists of SCALE x 6,000,000 values
+  generate.py million OUT.xml [SCALE [ENCODING]]   three lists of SCALE x 1,000,000 values
 
 Both carry a Japanese title and declare their encoding: Shift_JIS unless
 ENCODING says UTF-8. The large document's
@@ -79,7 +80,7 @@ def main_with(args):
     kind, path = args[0], args[1]
     scale = int(args[2]) if len(args) > 2 else 1
     encoding = args[3] if len(args) > 3 else "Shift_JIS"
-    n = 300 if kind == "typical" else 6_000_000 * scale
+    n = 300 if kind == "typical" else {"large": 6_000_000, "million": 1_000_000}[kind] * scale
     with open(path, "wb") as out:
         out.write(head(encoding))
         out.write(body_start(n, 12 if kind == "typical" else 3, 4))

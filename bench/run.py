@@ -21,9 +21,12 @@ of them and its peak resident memory. On the typical document it also
 counts the instructions one run of each executes, whole process from the
 dynamic loader on (valgrind's callgrind, when installed): a figure that
 noise does not move. Checks every table file morv_conv writes, so that a
-fast wrong answer cannot pass. The machine may be shared and noisy: only
-ratios of runs taken side by side are worth quoting.
+fast wrong answer cannot pass. Last, it times morv_dump printing a table of
+a million steps as JSON against morv_conv writing that table, and checks
+the JSON. The machine may be shared and noisy: only ratios of runs taken
+side by side are worth quoting.
 """
+import json
 import os
 import re
 import shutil
@@ -259,6 +262,37 @@ def document_path(data, kind, scale, encoding, n):
     return name, path
 
 
+def measure_dump(build, document, n, rounds):
+    """Times morv_dump printing the document's table as JSON against
+    morv_conv writing that table, in turn; checks the table and, once, the
+    JSON. Prints the medians and their ratio."""
+    conv = os.path.join(build, "converter", "morv_conv")
+    dump = os.path.join(build, "dump", "morv_dump")
+    table = document + ".bin"
+    conv_walls, dump_walls = [], []
+    for _ in range(rounds):
+        conv_walls.append(run([conv, document, table])[0])
+        check_table(table, n)
+        dump_walls.append(run([dump, "--format", "json", table])[0])
+    printed = json.loads(subprocess.run([dump, "--format", "json", table], stdout=subprocess.PIPE,
+                                        check=True).stdout)
+    steps = printed["steps"]
+    for i in (0, n // 2, n - 1):
+        want = {"frame": generate.frame(i), "texture": generate.texture(i),
+                "palette": generate.palette(i)}
+        if steps[i] != want:
+            sys.exit(f"morv_dump: step {i} is {steps[i]}, expected {want}")
+    if printed["count"] != n or len(steps) != n:
+        sys.exit(f"morv_dump: {printed['count']} steps printed, {len(steps)} listed, expected {n}")
+    os.remove(table)
+    med = statistics.median
+    print(f"{os.path.basename(document)}'s table as JSON: {n} steps, {4 + 4 * n} bytes, "
+          f"{rounds} rounds")
+    print(f"  {'morv_conv writing the table':30} wall {med(conv_walls) * 1000:8.1f} ms")
+    print(f"  {'morv_dump --format json':30} wall {med(dump_walls) * 1000:8.1f} ms")
+    print(f"  morv_dump / morv_conv: wall {med(dump_walls) / med(conv_walls):.2f}")
+
+
 def main():
     args = sys.argv[1:]
     build, data = args[0], args[1]
@@ -283,6 +317,9 @@ def main():
     if option == "--write":
         write_table(args[3], results)
         print(f"wrote this machine's table in {args[3]}")
+
+    _, million = document_path(data, "million", 1, "Shift_JIS", 1_000_000)
+    measure_dump(build, million, 1_000_000, 9)
 
 
 if __name__ == "__main__":
