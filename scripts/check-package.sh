@@ -35,7 +35,7 @@ cmp "$consumer/tables/wave.bin" examples/consumer/documents/wave.expected.bin ||
   fail "print_table did not read the example's table"
 
 echo "check-package: each table is checked against its document, and a changed one fails"
-ctest --test-dir "$consumer" >/dev/null || fail "the tables' checks failed"
+ctest --test-dir "$consumer" --no-tests=error >/dev/null || fail "the tables' checks failed"
 cp -p "$consumer/tables/blink.bin" "$work/blink.kept"
 printf '\x00' | dd of="$consumer/tables/blink.bin" bs=1 seek=147 conv=notrunc status=none
 if log=$(ctest --test-dir "$consumer" -R pattern_tables.blink --output-on-failure 2>&1); then

@@ -59,7 +59,8 @@ scripts/wine-run.sh "$work/consumer/wine-prefix" "$work/consumer/check_library.e
 scripts/wine-run.sh "$work/consumer/wine-prefix" "$work/consumer/print_table.exe" \
   examples/blink.expected.bin | tr -d '\r' | grep -q "^last step  frame 140, texture 1, palette 1$" ||
   fail "print_table did not read the example's table"
-ctest --test-dir "$work/consumer" --output-on-failure >/dev/null || fail "the consumer's tables' checks failed"
+ctest --test-dir "$work/consumer" --no-tests=error --output-on-failure >/dev/null ||
+  fail "the consumer's tables' checks failed"
 echo "test-windows: the zip and a consumer of it work"
 
 # The Linux and the Windows converter over the same few hundred documents:
