@@ -85,7 +85,7 @@ std::string TableFailure::Describe() const {
                             std::to_string(size);
   switch (kind) {
     case Kind::kNone:
-      return "a table file";
+      return "no failure";
     case Kind::kUnreadable:
     case Kind::kDirectory:
     case Kind::kNotRegularFile:
