@@ -200,7 +200,7 @@ int RunDump(int argc, char* argv[]) {
     return status;
   }
   if (options.help || options.version) {
-    std::fputs(options.help ? msg::kDumpHelp : "morv_dump " MORV_VERSION "\n", stdout);
+    std::fputs(options.help ? msg::kDumpHelp : msg::kDumpVersion, stdout);
     return 0;
   }
 

@@ -6,7 +6,8 @@
 // the converter does, it prints the converter's own messages
 // (converter/Messages.h) as they are. The decoded text stands beside each;
 // each "%s" is replaced by a path, a number or a field's name. Messages go
-// to standard error, the help to standard output.
+// to standard error, the help and the version (MORV_VERSION, the project's,
+// which the build defines) to standard output.
 namespace morv::msg {
 
 // The help, decoded:
@@ -38,6 +39,9 @@ inline constexpr char kDumpHelp[] =
     "  --help           \x82\xb1\x82\xcc\x90\xe0\x96\xbe\x82\xf0\x95\x5c\x8e\xa6\x82\xb7\x82"
     "\xe9\n"
     "  --version        \x94\xc5\x82\xf0\x95\x5c\x8e\xa6\x82\xb7\x82\xe9\n";
+
+// "morv_dump <version>\n" (ASCII)
+inline constexpr char kDumpVersion[] = "morv_dump " MORV_VERSION "\n";
 
 // A wrong command line: status 2.
 // "不明なオプションです %s\n" (22 bytes before the values are put in)
