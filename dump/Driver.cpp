@@ -41,6 +41,15 @@ struct Options {
   bool version = false;
 };
 
+std::optional<Format> FormatNamed(const std::string& name) {
+  for (const auto& [known, format] :
+       {std::pair{"text", Format::kText}, std::pair{"csv", Format::kCsv},
+        std::pair{"json", Format::kJson}, std::pair{"svg", Format::kSvg}}) {
+    if (name == known) return format;
+  }
+  return std::nullopt;
+}
+
 // Reads the command line into `options`: 0, or the usage status after its
 // message. Options come as "--name value" or "--name=value", in any order
 // and before or after the table; "--" ends them. A repeated option's last
@@ -84,14 +93,12 @@ int ParseArguments(const std::vector<std::string>& arguments, Options& options) 
       options.svg = value;
     } else if (name == "--document") {
       options.document = value;
-    } else if (value == "text" || value == "csv" || value == "json" || value == "svg") {
-      options.format = value == "text"   ? Format::kText
-                       : value == "csv"  ? Format::kCsv
-                       : value == "json" ? Format::kJson
-                                         : Format::kSvg;
     } else {
-      Say(msg::kDumpUnknownFormat, os::DisplayPath(value));
-      return kUsage;
+      options.format = FormatNamed(value);
+      if (!options.format) {
+        Say(msg::kDumpUnknownFormat, os::DisplayPath(value));
+        return kUsage;
+      }
     }
   }
   if (!options.table && !options.help && !options.version) {
