@@ -267,7 +267,7 @@ def measure_dump(build, document, n, rounds):
     morv_conv writing that table, in turn; checks the table and, once, the
     JSON. Prints the medians and their ratio."""
     conv = os.path.join(build, "converter", "morv_conv")
-    dump = os.path.join(build, "dump", "morv_dump")
+    dump = os.path.join(build, "converter", "dump", "morv_dump")
     table = document + ".bin"
     conv_walls, dump_walls = [], []
     for _ in range(rounds):

@@ -11,9 +11,9 @@
 #include "IntermediateFileParser/XmlPlatform.h"
 #include "converter/Messages.h"
 #include "converter/MorvConv.h"
-#include "converter/OutputFile.h"
 #include "platform/AppFramework.h"
 #include "platform/InputFile.h"
+#include "platform/TemporaryCleanup.h"
 
 namespace morv {
 namespace {
@@ -66,7 +66,7 @@ int RunConverter(int argc, char* argv[]) {
   // The input is closed and released by now, so the output may replace it.
   // From here on a file-size limit fails the write rather than ending the
   // run, and an interrupted run leaves no temporary file.
-  OutputFile::PrepareProcess();
+  os::PrepareCleanup();
   if (!conv.Write(output_path)) {
     std::fputs(msg::kWriteFailed, stdout);
     return 1;

@@ -5,7 +5,7 @@
 
 namespace morv {
 
-// Which kind of file the table goes to, and when it is put in place. No
+// Which kind of file the bytes go to, and when they are put in place. No
 // system call is made here; they are all behind platform/FileReplacement.h.
 
 std::optional<OutputFile> OutputFile::Create(const char* path, std::size_t size, Staging staging) {

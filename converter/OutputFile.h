@@ -10,21 +10,24 @@
 
 namespace morv {
 
-// The table file as it is being written. Where the path leads to a regular
-// file or to nothing yet, the bytes go to a temporary file (see
-// os::Temporary) that Keep puts in place once it is whole: the path then
-// holds either its old content or the whole new table, never a part of it,
-// whatever fails on the way and whichever signal ends the process. A
+// An output file as it is being written: create, write, keep or discard. Where the path leads to a
+// regular file or to nothing yet, the bytes go to a temporary file (see os::Temporary) that Keep
+// puts in place once it is whole: the path then holds either its old content or the whole new
+// table, never a part of it, whatever fails on the way and whichever signal ends the process. A
 // replaced file keeps its permission bits; a symbolic link stays and its
 // target is replaced; a file with several hard links is replaced by a new
 // file under this name, the other names keeping the old one.
 //
 // A writable file beside which no temporary file can be made, or which may
-// be written but not replaced, is written in place (os::InPlaceFile): only
-// once the whole table is there to write, the file may grow to its size and
-// the room for it is reserved, so that a file-size limit or a full disk
-// leaves the old file as it was. Anything else at the path (a device such as
+// be written but not replaced, is written in place (os::InPlaceFile): only once
+// the whole table is there to write, the file may grow to its size and the
+// room for it is reserved, so that a file-size limit or a full disk leaves
+// the old file as it was. Anything else at the path (a device such as
 // /dev/null or /dev/full, a FIFO) is written as it comes.
+//
+// A program that writes outputs sets the process up for it first
+// (os::PrepareCleanup), so that a signal that ends it
+// leaves no named temporary file behind.
 class OutputFile {
  public:
   // The kind of temporary file the table is written to.
@@ -32,10 +35,6 @@ class OutputFile {
     kUnnamed,  // unnamed where the file system can make one, named otherwise
     kNamed,    // always named
   };
-
-  // Sets the process up for writing outputs (os::PrepareSignals).
-  // Called once by a program before it writes its output.
-  static void PrepareProcess() { os::PrepareSignals(); }
 
   // Opens the output for a file of `size` bytes; nothing when it cannot be
   // created (a directory, a missing directory, no permission, an empty

@@ -8,21 +8,24 @@
 #include <string_view>
 #include <utility>
 
-// The operating system's side of the output file: finding what an output
-// path leads to, the temporary file a table is written to, giving it its
-// name, writing in place, and the signals that must not leave a temporary
-// file behind. Every system call of the output is made behind this
-// interface; the converter's OutputFile decides only which of these to use.
+#include "platform/TemporaryCleanup.h"
+
+// The operating system's side of the output file (OutputFile.h): finding
+// what an output path leads to, the temporary file a table is written to,
+// giving it its name, writing in place. Private to the platform layer: the
+// output file decides which of these to use, each system makes the calls.
 namespace morv::os {
 
 // A writable regular file that the table is to take the place of, as it was
-// when the output was opened.
+// when the output was opened. Each member means one thing on every system;
+// what a system does not have is 0 there.
 struct ExistingFile {
-  std::uint64_t device = 0;
-  std::uint64_t inode = 0;
-  std::uint32_t owner = 0;
-  std::uint32_t group = 0;
-  std::uint32_t mode = 0;  // permission bits
+  std::uint64_t device = 0;       // its device (on Windows its volume)
+  std::uint64_t inode = 0;        // its inode (on Windows its file index)
+  std::uint32_t owner = 0;        // its owner's user id (POSIX)
+  std::uint32_t group = 0;        // its group id (POSIX)
+  std::uint32_t permissions = 0;  // its permission bits (POSIX)
+  std::uint32_t attributes = 0;   // its file attributes: hidden, system, ... (Windows)
 };
 
 // Where a table that replaces the output goes.
@@ -66,7 +69,7 @@ class Descriptor {
 // (even killed outright), or, where the file system cannot make an unnamed
 // file, under a fresh name ".morv_conv-*.tmp" beside the output, which is
 // removed when the file is dropped and when a signal ends the process (see
-// PrepareSignals). Either way it is created with the replaced file's
+// TemporaryCleanup.h). Either way it is created with the replaced file's
 // permission bits, and its owner and group where the system lets a file be
 // given away.
 class Temporary {
@@ -99,12 +102,12 @@ class Temporary {
   bool Publish(const Destination& destination);
 
  private:
-  Temporary(Descriptor file, std::string name) noexcept;
+  Temporary(Descriptor file, std::string name, TCleanupEntry cleanup) noexcept;
   void Remove() noexcept;
 
-  Descriptor file_;   // open for reading and writing
-  std::string name_;  // the path of a named file; empty for an unnamed one
-  int slot_ = -1;     // where the signal handler finds name_; -1: nowhere
+  Descriptor file_;        // open for reading and writing
+  std::string name_;       // the path of a named file; empty for an unnamed one
+  TCleanupEntry cleanup_;  // name_ for the clean-up on signals
 };
 
 // An existing regular file that a table is written into in place, because
@@ -135,18 +138,8 @@ class InPlaceFile {
 // as fopen(path, "wb") opens it. Nothing when it cannot be opened.
 std::FILE* OpenOther(const char* path);
 
-// Sets up the process's signals for writing outputs: SIGXFSZ is ignored, so
-// that a write past a file-size limit fails (EFBIG) like any other failed
-// write instead of ending the process; every other signal that would end the
-// process and may be caught (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1,
-// SIGALRM, SIGXCPU, the faults, the real-time signals, ...) first removes
-// the named temporary files that exist at that moment, then ends the process
-// as it would have. A signal the process was started ignoring stays ignored,
-// and one that already has a handler (a sanitizer's) keeps it. The names of
-// the named temporary files are kept for the handler in a small process-wide
-// table (four at a time; the converter makes one). On Windows the console's
-// Ctrl-C, Ctrl-Break and closing do the same.
-void PrepareSignals();
+// A fresh name for a temporary file, ".morv_conv-<16 hex digits>.tmp".
+std::string TemporaryFileName();
 
 }  // namespace morv::os
 

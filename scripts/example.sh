@@ -12,10 +12,10 @@ in=examples/blink.xml
 out=build/blink.bin
 build/converter/morv_conv "$in" "$out"
 echo "$out: $(stat -c %s "$out") bytes; its first steps:"
-build/dump/morv_dump "$out" | head -n 14
-build/dump/morv_dump --svg build/blink.svg "$out"
+build/converter/dump/morv_dump "$out" | head -n 14
+build/converter/dump/morv_dump --svg build/blink.svg "$out"
 echo "its timeline: build/blink.svg"
-if build/dump/morv_dump --document "$in" "$out" && cmp -s "$out" examples/blink.expected.bin; then
+if build/converter/dump/morv_dump --document "$in" "$out" && cmp -s "$out" examples/blink.expected.bin; then
   echo "the document's table, the same as examples/blink.expected.bin"
 else
   echo "differs from examples/blink.expected.bin" >&2

@@ -15,6 +15,7 @@
 #include "TestSupport.h"
 #include "converter/Messages.h"
 #include "converter/OutputFile.h"
+#include "platform/TemporaryCleanup.h"
 
 namespace {
 

@@ -1,20 +1,17 @@
 #include "platform/FileReplacement.h"
 
 #include <fcntl.h>
-#include <limits.h>
-#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
-#include <atomic>
 #include <cerrno>
-#include <cstring>
-#include <random>
 #include <utility>
 
-// The files, names and signals behind the output file.
+#include "platform/TemporaryCleanup.h"
+
+// The files and names behind the output file.
 namespace morv::os {
 namespace {
 
@@ -22,39 +19,6 @@ namespace {
 constexpr int kMaxLinkHops = 40;
 // Names tried for a fresh temporary file before giving up.
 constexpr int kNameAttempts = 16;
-// The signals whose default action ends the process and that may be caught,
-// beside the real-time ones: each removes the named temporary files before it
-// ends the process. SIGPIPE is left out (the converter ignores it: a closed
-// standard output must not end a run) and so is SIGXFSZ (ignored while
-// outputs are written).
-constexpr int kEndingSignals[] = {
-    SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT,   SIGBUS,  SIGFPE, SIGUSR1,
-    SIGSEGV,   SIGUSR2, SIGALRM, SIGTERM, SIGXCPU, SIGVTALRM, SIGPROF, SIGSYS,
-#ifdef SIGSTKFLT
-    SIGSTKFLT,
-#endif
-#ifdef SIGPWR
-    SIGPWR,
-#endif
-#ifdef SIGPOLL
-    SIGPOLL,
-#endif
-};
-
-// The signals above and the real-time signals, whose default action ends
-// the process too.
-sigset_t CleanupSignals() {
-  sigset_t signals;
-  sigemptyset(&signals);
-  for (const int signal_number : kEndingSignals) sigaddset(&signals, signal_number);
-#ifdef SIGRTMIN
-  for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; ++signal_number) {
-    sigaddset(&signals, signal_number);
-  }
-#endif
-  return signals;
-}
-
 std::string DirectoryOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
@@ -81,16 +45,6 @@ std::optional<std::string> FinalTarget(std::string path) {
   return std::nullopt;
 }
 
-// A fresh name for a temporary file in `directory`.
-std::string TemporaryName(const std::string& directory) {
-  static std::random_device device;
-  const std::uint64_t bits = (std::uint64_t{device()} << 32) ^ device();
-  std::string name = directory + "/.morv_conv-";
-  for (int shift = 60; shift >= 0; shift -= 4)
-    name.push_back("0123456789abcdef"[(bits >> shift) & 0xF]);
-  return name + ".tmp";
-}
-
 bool IsFile(const struct stat& info, const ExistingFile& file) {
   return S_ISREG(info.st_mode) && static_cast<std::uint64_t>(info.st_dev) == file.device &&
          static_cast<std::uint64_t>(info.st_ino) == file.inode;
@@ -102,7 +56,7 @@ bool IsFile(const struct stat& info, const ExistingFile& file) {
 void Adopt(const Descriptor& file, const std::optional<ExistingFile>& existing) {
   if (!existing) return;
   [[maybe_unused]] const int given = ::fchown(file.Get(), existing->owner, existing->group);
-  ::fchmod(file.Get(), existing->mode);
+  ::fchmod(file.Get(), existing->permissions);
 }
 
 // How an open file descriptor is reached by name: the link the kernel keeps
@@ -180,64 +134,6 @@ bool Reserve(const Descriptor& file, std::uint64_t size) {
 #endif
 }
 
-// The named temporary files that exist, for the signal handler to remove.
-// The handler may run at any moment, so a slot's path is complete before the
-// slot is armed, and the handler reads nothing but armed slots.
-struct CleanupSlot {
-  std::atomic<bool> taken{false};
-  std::atomic<bool> armed{false};
-  std::array<char, PATH_MAX> path{};
-};
-static_assert(std::atomic<bool>::is_always_lock_free, "read from a signal handler");
-std::array<CleanupSlot, 4> g_cleanup_slots;
-
-// Puts `path` where the handler finds it; the slot, or -1 when there is no
-// free slot (more temporary files at once than the converter ever makes) or
-// the path is too long for one (and so for the system as well).
-int Register(const std::string& path) {
-  if (path.size() >= PATH_MAX) return -1;
-  for (std::size_t i = 0; i < g_cleanup_slots.size(); ++i) {
-    CleanupSlot& slot = g_cleanup_slots[i];
-    bool expected = false;
-    if (!slot.taken.compare_exchange_strong(expected, true)) continue;
-    std::memcpy(slot.path.data(), path.c_str(), path.size() + 1);
-    slot.armed.store(true, std::memory_order_release);
-    return static_cast<int>(i);
-  }
-  return -1;
-}
-
-void Unregister(int slot) noexcept {
-  if (slot < 0) return;
-  g_cleanup_slots[static_cast<std::size_t>(slot)].armed.store(false, std::memory_order_release);
-  g_cleanup_slots[static_cast<std::size_t>(slot)].taken.store(false, std::memory_order_release);
-}
-
-void RemoveTemporariesAndEnd(int signal_number) {
-  for (const CleanupSlot& slot : g_cleanup_slots) {
-    if (slot.armed.load(std::memory_order_acquire)) ::unlink(slot.path.data());
-  }
-  // The signal's own action is back (SA_RESETHAND) and the signal is blocked
-  // while this runs: it ends the process as soon as the handler returns.
-  ::raise(signal_number);
-}
-
-// While it lives, the cleanup signals wait: a named temporary file is never
-// made, renamed or removed without its slot saying so when the handler runs.
-class CleanupSignalsHeld {
- public:
-  CleanupSignalsHeld() noexcept {
-    static const sigset_t held = CleanupSignals();
-    ::pthread_sigmask(SIG_BLOCK, &held, &saved_);
-  }
-  ~CleanupSignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
-  CleanupSignalsHeld(const CleanupSignalsHeld&) = delete;
-  CleanupSignalsHeld& operator=(const CleanupSignalsHeld&) = delete;
-
- private:
-  sigset_t saved_{};
-};
-
 }  // namespace
 
 bool Descriptor::Close() noexcept {
@@ -255,9 +151,11 @@ std::optional<Destination> FindDestination(const char* path) {
     if (!S_ISREG(info.st_mode) || ::faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) != 0) {
       return std::nullopt;
     }
-    existing = ExistingFile{static_cast<std::uint64_t>(info.st_dev),
-                            static_cast<std::uint64_t>(info.st_ino), info.st_uid, info.st_gid,
-                            info.st_mode & 07777u};
+    existing = ExistingFile{.device = static_cast<std::uint64_t>(info.st_dev),
+                            .inode = static_cast<std::uint64_t>(info.st_ino),
+                            .owner = info.st_uid,
+                            .group = info.st_gid,
+                            .permissions = info.st_mode & 07777u};
   } else if (errno != ENOENT) {
     return std::nullopt;
   }
@@ -290,26 +188,22 @@ std::optional<Temporary> Temporary::MakeUnnamed(const Destination& destination) 
     return std::nullopt;
   }
   Adopt(file, destination.existing);
-  return Temporary(std::move(file), std::string());
+  return Temporary(std::move(file), std::string(), TCleanupEntry());
 }
 
 std::optional<Temporary> Temporary::MakeNamed(const Destination& destination) {
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-    std::string name = TemporaryName(destination.directory);
-    const CleanupSignalsHeld held;
-    const int slot = Register(name);
+    std::string name = destination.directory + "/" + TemporaryFileName();
+    const TCleanupHold held;
+    TCleanupEntry cleanup(name);
     Descriptor file(::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC,
                            S_IRUSR | S_IWUSR | S_IRGRP | S_IWGRP | S_IROTH | S_IWOTH));
     if (!file.IsOpen()) {
-      const int error = errno;
-      Unregister(slot);
-      if (error == EEXIST) continue;
+      if (errno == EEXIST) continue;
       return std::nullopt;
     }
     Adopt(file, destination.existing);
-    Temporary temporary(std::move(file), std::move(name));
-    temporary.slot_ = slot;
-    return temporary;
+    return Temporary(std::move(file), std::move(name), std::move(cleanup));
   }
   return std::nullopt;
 }
@@ -327,7 +221,7 @@ bool Temporary::Publish(const Destination& destination) {
     // The cleanup signals wait until the table is in place (or given up):
     // the path then holds the whole table when such a signal ends the
     // process.
-    const CleanupSignalsHeld held;
+    const TCleanupHold held;
     if (name_.empty()) {
       // An unnamed file takes the path's name straight away where nothing is
       // there; otherwise it is named beside it first and renamed onto it.
@@ -337,21 +231,19 @@ bool Temporary::Publish(const Destination& destination) {
       }
       for (int attempt = 0; name_.empty(); ++attempt) {
         if (attempt == kNameAttempts) return false;
-        std::string name = TemporaryName(destination.directory);
-        const int slot = Register(name);
+        std::string name = destination.directory + "/" + TemporaryFileName();
+        TCleanupEntry cleanup(name);
         if (LinkUnnamed(file_, name)) {
           name_ = std::move(name);
-          slot_ = slot;
-        } else {
-          const int error = errno;
-          Unregister(slot);
-          if (error != EEXIST) return false;
+          cleanup_ = std::move(cleanup);
+        } else if (errno != EEXIST) {
+          return false;
         }
       }
     }
     if (::rename(name_.c_str(), destination.path.c_str()) == 0) {
       name_.clear();
-      Unregister(std::exchange(slot_, -1));
+      cleanup_.Release();
       return true;
     }
   }
@@ -370,10 +262,10 @@ bool Temporary::Publish(const Destination& destination) {
 
 void Temporary::Remove() noexcept {
   if (name_.empty()) return;
-  const CleanupSignalsHeld held;
+  const TCleanupHold held;
   ::unlink(name_.c_str());
   name_.clear();
-  Unregister(std::exchange(slot_, -1));
+  cleanup_.Release();
 }
 
 std::optional<InPlaceFile> InPlaceFile::Open(const Destination& destination) {
@@ -399,25 +291,5 @@ bool InPlaceFile::Overwrite(std::string_view bytes) {
 }
 
 std::FILE* OpenOther(const char* path) { return std::fopen(path, "wb"); }
-
-void PrepareSignals() {
-  ::signal(SIGXFSZ, SIG_IGN);
-  const sigset_t signals = CleanupSignals();
-  for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
-    if (sigismember(&signals, signal_number) != 1) continue;
-    // Left alone: a signal ignored since the process started, and one that
-    // has a handler of its own.
-    struct sigaction current {};
-    if (::sigaction(signal_number, nullptr, &current) != 0 || current.sa_handler != SIG_DFL ||
-        (current.sa_flags & SA_SIGINFO) != 0) {
-      continue;
-    }
-    struct sigaction action {};
-    action.sa_handler = RemoveTemporariesAndEnd;
-    sigfillset(&action.sa_mask);
-    action.sa_flags = SA_RESETHAND;
-    ::sigaction(signal_number, &action, nullptr);
-  }
-}
 
 }  // namespace morv::os

@@ -5,64 +5,17 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <array>
-#include <atomic>
-#include <cstring>
-#include <random>
 #include <utility>
 
 #include "platform/windows/WideText.h"
 
 // Windows has no unnamed files, no permission bits to keep and no owner to
 // give a file away to: the table goes to a named temporary file beside the
-// output, which MoveFileExW puts in place. Ctrl-C, Ctrl-Break and the console
-// closing are the "signals": a console control handler removes the named
-// temporary files before the process ends as it would have.
+// output, which MoveFileExW puts in place.
 namespace morv::os {
 namespace {
 
 constexpr int kNameAttempts = 16;
-
-// The temporary files that the console control handler removes. The
-// handler runs on a thread of its own while the rest of the process goes on,
-// so a slot's path is complete before the slot is armed, and the handler
-// reads nothing but armed slots.
-constexpr std::size_t kLongestPath = 32768;  // in UTF-16 units, with the NUL
-struct CleanupSlot {
-  std::array<wchar_t, kLongestPath> path{};
-  std::atomic<bool> taken{false};
-  std::atomic<bool> armed{false};
-};
-std::array<CleanupSlot, 4> g_cleanup_slots;
-
-int Register(const std::wstring& path) {
-  if (path.size() >= kLongestPath) return -1;
-  for (std::size_t i = 0; i < g_cleanup_slots.size(); ++i) {
-    CleanupSlot& slot = g_cleanup_slots[i];
-    bool expected = false;
-    if (!slot.taken.compare_exchange_strong(expected, true)) continue;
-    std::memcpy(slot.path.data(), path.c_str(), (path.size() + 1) * sizeof(wchar_t));
-    slot.armed.store(true, std::memory_order_release);
-    return static_cast<int>(i);
-  }
-  return -1;
-}
-
-void Unregister(int slot) noexcept {
-  if (slot < 0) return;
-  g_cleanup_slots[static_cast<std::size_t>(slot)].armed.store(false, std::memory_order_release);
-  g_cleanup_slots[static_cast<std::size_t>(slot)].taken.store(false, std::memory_order_release);
-}
-
-// Removes the temporary files and lets the next handler (the system's: the
-// process ends) act on the event. A file still open goes once it is closed,
-// which the end of the process does: it is opened for sharing deletion.
-BOOL WINAPI RemoveTemporaries(DWORD) {
-  for (const CleanupSlot& slot : g_cleanup_slots) {
-    if (slot.armed.load(std::memory_order_acquire)) ::DeleteFileW(slot.path.data());
-  }
-  return FALSE;
-}
 
 bool IsSeparator(wchar_t c) { return c == L'/' || c == L'\\'; }
 
@@ -74,14 +27,7 @@ std::wstring DirectoryOf(const std::wstring& path) {
   return std::wstring();
 }
 
-std::wstring TemporaryName(const std::wstring& directory) {
-  static std::random_device device;
-  const std::uint64_t bits = (std::uint64_t{device()} << 32) ^ device();
-  std::wstring name = directory + L".morv_conv-";
-  for (int shift = 60; shift >= 0; shift -= 4) {
-    name.push_back(L"0123456789abcdef"[(bits >> shift) & 0xF]);
-  }
-  return name + L".tmp";
+return name + L".tmp";
 }
 
 // A handle, closed when dropped.
@@ -109,7 +55,7 @@ bool Identify(HANDLE handle, ExistingFile& file, DWORD& attributes) {
   }
   file.device = info.dwVolumeSerialNumber;
   file.inode = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
-  file.mode = info.dwFileAttributes;
+  file.attributes = info.dwFileAttributes;
   attributes = info.dwFileAttributes;
   return true;
 }
@@ -207,37 +153,34 @@ std::optional<Destination> FindDestination(const char* path) {
 std::optional<Temporary> Temporary::MakeUnnamed(const Destination&) { return std::nullopt; }
 
 std::optional<Temporary> Temporary::MakeNamed(const Destination& destination) {
-  const std::optional<std::wstring> directory = windows::WidePath(destination.directory);
-  if (!directory) return std::nullopt;
   // The replacement keeps the replaced file's attributes (hidden, not
-  // indexed, ...), which is what stands for its mode here.
+  // indexed, ...).
   const DWORD attributes = destination.existing
-                               ? (static_cast<DWORD>(destination.existing->mode) &
+                               ? (static_cast<DWORD>(destination.existing->attributes) &
                                   (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                    FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED)) |
                                      FILE_ATTRIBUTE_NORMAL
                                : FILE_ATTRIBUTE_NORMAL;
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-    const std::wstring name = TemporaryName(*directory);
-    const int slot = Register(name);
-    Handle handle(::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE,
+    // The directory is empty, a drive ("C:") or ends in a separator.
+    std::string name = destination.directory + TemporaryFileName();
+    const std::optional<std::wstring> wide = windows::WidePath(name);
+    if (!wide) return std::nullopt;
+    TCleanupEntry cleanup(name);
+    Handle handle(::CreateFileW(wide->c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE,
                                 nullptr, CREATE_NEW, attributes, nullptr));
     if (!handle.IsOpen()) {
       const DWORD error = ::GetLastError();
-      Unregister(slot);
       if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
       return std::nullopt;
     }
     Descriptor file(DescriptorOf(handle, _O_RDWR));
     if (!file.IsOpen()) {
       // Opened for sharing deletion: it goes when the handle is closed.
-      ::DeleteFileW(name.c_str());
-      Unregister(slot);
+      ::DeleteFileW(wide->c_str());
       return std::nullopt;
     }
-    Temporary temporary(std::move(file), windows::NarrowPath(name.data(), name.size()));
-    temporary.slot_ = slot;
-    return temporary;
+    return Temporary(std::move(file), std::move(name), std::move(cleanup));
   }
   return std::nullopt;
 }
@@ -259,7 +202,7 @@ bool Temporary::Publish(const Destination& destination) {
   if (::MoveFileExW(name->c_str(), target->c_str(),
                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     name_.clear();
-    Unregister(std::exchange(slot_, -1));
+    cleanup_.Release();
     return true;
   }
   // A writable file that may not be replaced (its folder lets it be written
@@ -282,7 +225,7 @@ void Temporary::Remove() noexcept {
     ::DeleteFileW(name->c_str());
   }
   name_.clear();
-  Unregister(std::exchange(slot_, -1));
+  cleanup_.Release();
 }
 
 std::optional<InPlaceFile> InPlaceFile::Open(const Destination& destination) {
@@ -349,7 +292,5 @@ std::FILE* OpenOther(const char* path) {
   }
   return ::_wfopen(wide->c_str(), L"wb");
 }
-
-void PrepareSignals() { ::SetConsoleCtrlHandler(&RemoveTemporaries, TRUE); }
 
 }  // namespace morv::os

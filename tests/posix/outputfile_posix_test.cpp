@@ -14,6 +14,7 @@
 
 #include "TestSupport.h"
 #include "converter/OutputFile.h"
+#include "platform/TemporaryCleanup.h"
 
 namespace {
 
@@ -81,7 +82,7 @@ TEST(OutputFileTest, ASignalEndingTheProcessTakesTheTemporaryFileWithIt) {
       const struct rlimit no_core {};  // the faults would dump one
       ::setrlimit(RLIMIT_CORE, &no_core);
       if (c.ignored) ::signal(c.signal, SIG_IGN);
-      morv::OutputFile::PrepareProcess();
+      morv::os::PrepareCleanup();
       std::optional<morv::OutputFile> output = morv::OutputFile::Create(out.c_str(), 9, c.staging);
       if (!output || !output->Write("new table", 9)) ::_exit(2);
       const std::size_t named = c.staging == Staging::kNamed ? 1 : 0;

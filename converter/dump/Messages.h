@@ -1,5 +1,5 @@
-#ifndef DUMP_MESSAGES_H
-#define DUMP_MESSAGES_H
+#ifndef CONVERTER_DUMP_MESSAGES_H
+#define CONVERTER_DUMP_MESSAGES_H
 
 // The messages of morv_dump, as the Shift_JIS bytes it writes: the
 // converter's language and code page. Where morv_dump reads a document as
@@ -105,4 +105,4 @@ inline constexpr char kStepDiffers[] =
 
 }  // namespace morv::msg
 
-#endif  // DUMP_MESSAGES_H
+#endif  // CONVERTER_DUMP_MESSAGES_H

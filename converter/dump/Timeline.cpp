@@ -3,7 +3,7 @@
 #include <iterator>
 #include <vector>
 
-#include "dump/Formats.h"
+#include "converter/dump/Formats.h"
 
 // The timeline: a drawing of fixed height whose width follows the table's
 // frames up to a bound. Every coordinate is a whole pixel, worked out in

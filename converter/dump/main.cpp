@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <exception>
 
-#include "dump/Driver.h"
+#include "converter/dump/Driver.h"
 
 int main(int argc, char* argv[]) {
   // What reaches this point is a failure of the machinery itself (the XML

@@ -1,4 +1,4 @@
-#include "dump/Formats.h"
+#include "converter/dump/Formats.h"
 
 #include <charconv>
 #include <utility>

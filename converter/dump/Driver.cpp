@@ -1,4 +1,4 @@
-#include "dump/Driver.h"
+#include "converter/dump/Driver.h"
 
 #include <cstdio>
 #include <optional>
@@ -10,8 +10,8 @@
 #include "converter/MorvConv.h"
 #include "converter/OutputFile.h"
 #include "converter/TableFile.h"
-#include "dump/Formats.h"
-#include "dump/Messages.h"
+#include "converter/dump/Formats.h"
+#include "converter/dump/Messages.h"
 #include "platform/AppFramework.h"
 #include "platform/Console.h"
 #include "platform/InputFile.h"
@@ -151,7 +151,7 @@ bool Print(const PatternTable& table, Format format) {
 // Writes the timeline to the file at `path`, which it replaces whole or not
 // at all, as the converter's table files do.
 bool WriteTimelineFile(const PatternTable& table, const std::string& path) {
-  OutputFile::PrepareProcess();
+  os::PrepareCleanup();
   std::optional<OutputFile> file = OutputFile::Create(path.c_str(), 0);
   if (!file) {
     Say(msg::kCannotCreateFile, os::DisplayPath(path));

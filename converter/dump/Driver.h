@@ -1,5 +1,5 @@
-#ifndef DUMP_DRIVER_H
-#define DUMP_DRIVER_H
+#ifndef CONVERTER_DUMP_DRIVER_H
+#define CONVERTER_DUMP_DRIVER_H
 
 namespace morv::dump {
 
@@ -14,4 +14,4 @@ int RunDump(int argc, char* argv[]);
 
 }  // namespace morv::dump
 
-#endif  // DUMP_DRIVER_H
+#endif  // CONVERTER_DUMP_DRIVER_H

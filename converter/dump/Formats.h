@@ -1,5 +1,5 @@
-#ifndef DUMP_FORMATS_H
-#define DUMP_FORMATS_H
+#ifndef CONVERTER_DUMP_FORMATS_H
+#define CONVERTER_DUMP_FORMATS_H
 
 #include <cstddef>
 #include <cstdint>
@@ -64,4 +64,4 @@ void WriteTimeline(const PatternTable& table, Sink& out);
 
 }  // namespace morv::dump
 
-#endif  // DUMP_FORMATS_H
+#endif  // CONVERTER_DUMP_FORMATS_H
