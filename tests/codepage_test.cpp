@@ -8,7 +8,7 @@
 #include <string>
 
 #include "TestSupport.h"
-#include "platform/Utf8.h"
+#include "platform/Unicode.h"
 
 namespace {
 

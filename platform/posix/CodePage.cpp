@@ -1,14 +1,12 @@
 #include "platform/CodePage.h"
 
+#include "platform/Unicode.h"
 #include "platform/posix/Cp932Table.h"
 
 namespace morv::os {
 namespace {
 
 constexpr char kDefaultChar = '?';
-
-bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
 }  // namespace
 

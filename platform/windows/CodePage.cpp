@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "platform/Unicode.h"
+
 namespace morv::os {
 namespace {
 
@@ -9,10 +11,6 @@ namespace {
 // strings are CP932 on every system.
 constexpr UINT kCodePage = 932;
 constexpr char kDefaultChar = '?';
-
-bool IsSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDFFF; }
-bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
 // Appends the CP932 form of [text, text + length), which holds no surrogate.
 // Without best-fit mappings a character CP932 lacks becomes "?" instead of a

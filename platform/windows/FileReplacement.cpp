@@ -27,9 +27,6 @@ std::wstring DirectoryOf(const std::wstring& path) {
   return std::wstring();
 }
 
-return name + L".tmp";
-}
-
 // A handle, closed when dropped.
 class Handle {
  public:

@@ -1,6 +1,6 @@
 #include "platform/windows/WideText.h"
 
-#include "platform/Utf8.h"
+#include "platform/Unicode.h"
 
 namespace morv::os::windows {
 
@@ -39,13 +39,7 @@ std::optional<std::wstring> WidePath(const std::string& path) {
       c = (c << 6) | (next & 0x3Fu);
     }
     if (c < least || c > 0x10FFFF) return std::nullopt;
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      wide.push_back(static_cast<wchar_t>(0xD800 + (c >> 10)));
-      wide.push_back(static_cast<wchar_t>(0xDC00 + (c & 0x3FF)));
-    } else {
-      wide.push_back(static_cast<wchar_t>(c));
-    }
+    AppendUtf16(wide, c);
     i += length;
   }
   return wide;
@@ -54,14 +48,8 @@ std::optional<std::wstring> WidePath(const std::string& path) {
 std::string NarrowPath(const wchar_t* text, std::size_t length) {
   std::string out;
   out.reserve(length);
-  for (std::size_t i = 0; i < length; ++i) {
-    char32_t c = static_cast<char16_t>(text[i]);
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<char16_t>(text[i + 1]) - 0xDC00);
-      ++i;
-    }
-    AppendUtf8(out, c);
+  for (std::size_t i = 0, units = 0; i < length; i += units) {
+    AppendUtf8(out, CodePointAt(text, length, i, units));
   }
   return out;
 }

@@ -8,7 +8,7 @@
 #include "IntermediateFileParser/internal/guards/ReadError.h"
 #include "IntermediateFileParser/internal/sax/DocumentInput.h"
 #include "platform/ResourcePath.h"
-#include "platform/Utf8.h"
+#include "platform/Unicode.h"
 
 namespace ifp::internal {
 namespace {
@@ -17,15 +17,10 @@ namespace {
 // document. Units that are no valid UTF-16 become U+FFFD.
 std::string ToUtf8(const XMLCh* text) {
   std::string out;
-  for (; text != nullptr && *text != 0; ++text) {
-    char32_t c = *text;
-    if (c >= 0xD800 && c <= 0xDBFF && text[1] >= 0xDC00 && text[1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[1] - 0xDC00);
-      ++text;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
-    morv::os::AppendUtf8(out, c);
+  const std::size_t length = text == nullptr ? 0 : std::char_traits<char16_t>::length(text);
+  for (std::size_t i = 0, units = 0; i < length; i += units) {
+    const char32_t c = morv::os::CodePointAt(text, length, i, units);
+    morv::os::AppendUtf8(out, morv::os::IsSurrogate(c) ? 0xFFFD : c);
   }
   return out;
 }
