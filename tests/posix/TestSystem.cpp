@@ -149,6 +149,8 @@ ProcessResult Run(const std::vector<std::string>& argv, const ProcessLimits& lim
   if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0) {
     throw std::runtime_error("pipe failed");
   }
+  // Nobody reads a closed standard output, from the child's first write on.
+  if (limits.stdout_closed) out_pipe[0] = (::close(out_pipe[0]), -1);
   const auto start = std::chrono::steady_clock::now();
   const pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
@@ -162,11 +164,7 @@ ProcessResult Run(const std::vector<std::string>& argv, const ProcessLimits& lim
   std::array<pollfd, 2> fds{{{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}}};
   std::array<std::string*, 2> sinks{&result.out, &result.err};
   int open_fds = 2;
-  if (limits.stdout_closed) {
-    ::close(fds[0].fd);
-    fds[0].fd = -1;
-    --open_fds;
-  }
+  if (limits.stdout_closed) --open_fds;
   const auto deadline = start + std::chrono::duration<double>(limits.wall_seconds.value_or(1e9));
   char buffer[65536];
   while (open_fds > 0) {
