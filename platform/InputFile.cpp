@@ -21,4 +21,22 @@ TInputFile& TInputFile::operator=(TInputFile&& other) noexcept {
 
 TInputFile::~TInputFile() { Close(); }
 
+TInputFile TInputFile::Refused(TRefusal why, const std::string& path, const std::string& reason,
+                               std::string& problem, TRefusal* refusal) {
+  const std::string shown = DisplayPath(path);
+  switch (why) {
+    case TRefusal::kCannotOpen:
+      problem = "cannot open " + shown + ": " + reason;
+      break;
+    case TRefusal::kDirectory:
+      problem = shown + " is a directory";
+      break;
+    case TRefusal::kNotRegularFile:
+      problem = shown + " is not a regular file";
+      break;
+  }
+  if (refusal != nullptr) *refusal = why;
+  return TInputFile();
+}
+
 }  // namespace morv::os

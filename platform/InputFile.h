@@ -67,6 +67,11 @@ class TInputFile {
  private:
   static constexpr std::intptr_t kClosed = -1;
 
+  // A file not opened for `why`: `problem` and `refusal` say so, the path as
+  // messages show it, and for kCannotOpen the system's `reason`.
+  static TInputFile Refused(TRefusal why, const std::string& path, const std::string& reason,
+                            std::string& problem, TRefusal* refusal);
+
   TInputFile(std::intptr_t handle, std::optional<std::uint64_t> size) noexcept
       : handle_(handle), size_(size) {}
   void Close() noexcept;

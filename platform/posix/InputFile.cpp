@@ -19,30 +19,25 @@ void TInputFile::Close() noexcept {
 // file, reads block as usual.
 TInputFile TInputFile::Open(const std::string& path, TKind kind, std::string& problem,
                             TRefusal* refusal) {
-  const auto refuse = [&](TRefusal why, std::string text) {
-    problem = std::move(text);
-    if (refusal != nullptr) *refusal = why;
-    return TInputFile();
-  };
   const bool disk_only = kind == TKind::kDiskFile;
   int fd;
   do {
     fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (disk_only ? O_NONBLOCK : 0));
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
-    return refuse(TRefusal::kCannotOpen, "cannot open " + path + ": " + std::strerror(errno));
+    return Refused(TRefusal::kCannotOpen, path, std::strerror(errno), problem, refusal);
   }
   TInputFile file(fd, std::nullopt);
   struct stat info {};
   if (::fstat(fd, &info) != 0) {
-    return refuse(TRefusal::kCannotOpen, "cannot examine " + path + ": " + std::strerror(errno));
+    return Refused(TRefusal::kCannotOpen, path, std::strerror(errno), problem, refusal);
   }
   if (S_ISDIR(info.st_mode)) {
-    return refuse(TRefusal::kDirectory, path + " is a directory");
+    return Refused(TRefusal::kDirectory, path, {}, problem, refusal);
   }
   if (disk_only) {
     if (!S_ISREG(info.st_mode)) {
-      return refuse(TRefusal::kNotRegularFile, path + " is not a regular file");
+      return Refused(TRefusal::kNotRegularFile, path, {}, problem, refusal);
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   }

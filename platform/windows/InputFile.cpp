@@ -25,39 +25,33 @@ void TInputFile::Close() noexcept {
 // disk file is required, before anything is read from it.
 TInputFile TInputFile::Open(const std::string& path, TKind kind, std::string& problem,
                             TRefusal* refusal) {
-  const auto refuse = [&](TRefusal why, std::string text) {
-    problem = std::move(text);
-    if (refusal != nullptr) *refusal = why;
-    return TInputFile();
-  };
   const std::optional<std::wstring> wide = windows::WidePath(path);
   if (!wide) {
-    return refuse(TRefusal::kCannotOpen,
-                  "cannot open " + DisplayPath(path) + ": Illegal byte sequence");
+    return Refused(TRefusal::kCannotOpen, path, "Illegal byte sequence", problem, refusal);
   }
   const HANDLE handle = ::CreateFileW(
       wide->c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
-    return refuse(TRefusal::kCannotOpen,
-                  "cannot open " + DisplayPath(path) + ": " + windows::ErrorText(::GetLastError()));
+    return Refused(TRefusal::kCannotOpen, path, windows::ErrorText(::GetLastError()), problem,
+                   refusal);
   }
   TInputFile file(reinterpret_cast<std::intptr_t>(handle), std::nullopt);
   const DWORD type = ::GetFileType(handle);
   if (type == FILE_TYPE_DISK) {
     BY_HANDLE_FILE_INFORMATION info{};
     if (!::GetFileInformationByHandle(handle, &info)) {
-      return refuse(TRefusal::kCannotOpen, "cannot examine " + DisplayPath(path) + ": " +
-                                               windows::ErrorText(::GetLastError()));
+      return Refused(TRefusal::kCannotOpen, path, windows::ErrorText(::GetLastError()), problem,
+                     refusal);
     }
     if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-      return refuse(TRefusal::kDirectory, DisplayPath(path) + " is a directory");
+      return Refused(TRefusal::kDirectory, path, {}, problem, refusal);
     }
     file.size_ = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
     file.id_ = {info.dwVolumeSerialNumber,
                 (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
   } else if (kind == TKind::kDiskFile) {
-    return refuse(TRefusal::kNotRegularFile, DisplayPath(path) + " is not a regular file");
+    return Refused(TRefusal::kNotRegularFile, path, {}, problem, refusal);
   }
   return file;
 }
