@@ -53,6 +53,11 @@ public=$(cd IntermediateFileParser && find . -maxdepth 1 -name '*.h' | sort)
   fail "installed headers differ from IntermediateFileParser/*.h:"$'\n'"$installed"
 installed=$(cd "$work/prefix/include/converter" && find . -type f)
 [[ "$installed" == "./TableFile.h" ]] || fail "installed converter headers: $installed"
+# The reader library and its platform services carry none of the programs'
+# code: no start-up, output file or clean-up on signals.
+nm -C "$work/prefix/lib/libifp.a" "$work/prefix/lib/libmorv_platform.a" 2>/dev/null |
+  grep -E " [TW] " | grep -qE "InitAppFramework|OutputFile|InPlaceFile|Temporary|PrepareCleanup" &&
+  fail "the installed library carries the programs' code"
 
 echo "check-package: added with add_subdirectory, the project brings no tests"
 parent=$work/parent
