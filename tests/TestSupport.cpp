@@ -47,17 +47,60 @@ std::string ReadFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-void WriteFile(const std::string& path, const std::string& bytes) {
+std::string WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream out(FsPath(path), std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   if (!out) throw std::runtime_error("cannot write " + path);
+  return path;
 }
+
+std::string SourceFile(const std::string& name) { return MORV_SOURCE_DIR "/" + name; }
+std::string DataFile(const std::string& name) { return SourceFile("tests/data/" + name); }
+
+FromDir Named(std::string name) {
+  return [name = std::move(name)](const ScratchDir& dir) { return dir / name; };
+}
+
+FromDir TheDir() {
+  return [](const ScratchDir& dir) { return dir.str(); };
+}
+
+bool ForOtherSystem(const std::optional<TSystem>& only) { return only && *only != kSystem; }
 
 std::string Repeat(const std::string& text, int times) {
   std::string out;
   out.reserve(text.size() * static_cast<std::size_t>(times));
   for (int i = 0; i < times; ++i) out += text;
   return out;
+}
+
+std::string Document(const DocumentParts& parts) {
+  const std::string encoding = parts.encoding.empty() ? "" : " encoding='" + parts.encoding + "'";
+  return "<?xml version='1.0'" + encoding + "?>" + parts.doctype + "<r>" + parts.head + "<body>" +
+         parts.body + "</body></r>";
+}
+
+std::string IndexLists(int size, const std::string& frames, const std::string& textures,
+                       const std::string& palettes) {
+  const std::string n = std::to_string(size);
+  return "<d><frame_idx size='" + n + "'>" + frames + "</frame_idx><image_idx size='" + n + "'>" +
+         textures + "</image_idx><palette_idx size='" + n + "'>" + palettes + "</palette_idx></d>";
+}
+
+std::string Doctype(const std::string& declarations) {
+  return "<!DOCTYPE r [" + declarations + "]>";
+}
+
+std::string Attributes(int count) {
+  std::string attributes;
+  for (int i = 0; i < count; ++i) attributes += " a" + std::to_string(i) + "=''";
+  return attributes;
+}
+
+std::string Bindings(int count) {
+  std::string bindings;
+  for (int i = 0; i < count; ++i) bindings += " xmlns:p" + std::to_string(i) + "='u'";
+  return bindings;
 }
 
 std::string DeclaredAttributes(int count) {
@@ -67,12 +110,12 @@ std::string DeclaredAttributes(int count) {
 }
 
 std::string EntityBombDoctype() {
-  std::string doctype = "<!DOCTYPE r [<!ENTITY e0 'lol'>";
+  std::string entities = Entity("e0", "lol");
   for (int i = 1; i <= 10; ++i) {
-    doctype += "<!ENTITY e" + std::to_string(i) + " '" +
-               Repeat("&e" + std::to_string(i - 1) + ";", 10) + "'>";
+    entities += "<!ENTITY e" + std::to_string(i) + " '" +
+                Repeat("&e" + std::to_string(i - 1) + ";", 10) + "'>";
   }
-  return doctype + "]>";
+  return Doctype(entities);
 }
 
 std::string Entity(const std::string& name, const std::string& text) {
@@ -123,10 +166,10 @@ std::string TableFile(const std::vector<unsigned>& frames, const std::vector<uns
   return bytes;
 }
 
-std::vector<std::string> Leftovers(const std::filesystem::path& dir,
+std::vector<std::string> Leftovers(const std::filesystem::path& directory,
                                    const std::vector<std::string>& known) {
   std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
     const std::string name = entry.path().filename().string();
     if (std::find(known.begin(), known.end(), name) == known.end()) names.push_back(name);
   }
@@ -139,20 +182,7 @@ void WriteStepsDocument(const std::string& path, int steps) {
     frames += std::to_string(i) + " ";
     textures += std::to_string(i % 3) + " ";
   }
-  const std::string n = std::to_string(steps);
-  WriteFile(path, "<r><body><d><frame_idx size='" + n + "'>" + frames +
-                      "</frame_idx><image_idx size='" + n + "'>" + textures +
-                      "</image_idx><palette_idx size='" + n + "'>" + textures +
-                      "</palette_idx></d></body></r>");
-}
-
-std::vector<std::string> Temporaries(const std::filesystem::path& directory) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
-    const std::string name = entry.path().filename().string();
-    if (name.rfind(".morv_conv-", 0) == 0) names.push_back(name);
-  }
-  return names;
+  WriteFile(path, Document({.body = IndexLists(steps, frames, textures, textures)}));
 }
 
 ProcessResult RunDump(const std::vector<std::string>& args, const ProcessLimits& limits) {
@@ -281,6 +311,12 @@ std::string ReadFailed(const std::string& path) {
 }
 std::string CannotCreate(const std::string& path) {
   return ConsoleText(Encode("ファイルを作れませんでした[") + morv::os::DisplayPath(path) + "]\n");
+}
+std::string ByName(const std::string& name, const std::string& input) {
+  if (name == "read-failed") return ReadFailed(input);
+  if (name == "convert-failed") return kConvertFailed;
+  if (name == "-") return "";
+  throw std::invalid_argument("no message named " + name);
 }
 const std::string kTooFewArguments = ConsoleText(Encode("引数数がたりません\n"));
 const std::string kConvertFailed = ConsoleText(Encode("バッファ格納失敗\n"));

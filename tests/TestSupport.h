@@ -59,7 +59,53 @@ class ScratchDir {
 };
 
 std::string ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const std::string& bytes);
+// Writes `bytes` to `path`; gives the path.
+std::string WriteFile(const std::string& path, const std::string& bytes);
+
+// The path of `name` in the source tree, and in the test documents
+// (tests/data/).
+std::string SourceFile(const std::string& name);
+std::string DataFile(const std::string& name);
+
+// A fixture of `Base` (a test, a row of a table, a fixture of its own) whose
+// every test runs in a fresh scratch directory, `dir`.
+template <class Base = ::testing::Test>
+class ScratchTest : public Base {
+ protected:
+  ScratchDir dir;
+};
+
+// A table of `Row`s, each row run in a fresh scratch directory.
+template <class Row>
+using ScratchRowTest = ScratchTest<::testing::TestWithParam<Row>>;
+
+// A text of a table's row (a path, a document, a message), made when the
+// row runs from the row's scratch directory.
+using FromDir = std::function<std::string(const ScratchDir&)>;
+
+// The path of `name` in the row's scratch directory; the directory itself.
+FromDir Named(std::string name);
+FromDir TheDir();
+
+// Texts that need nothing of where the row runs: `text` itself, or what
+// `make` makes when the row runs (a large document is made only then). They
+// serve any kind of row text, whatever it is made from.
+inline auto Fixed(std::string text) {
+  return [text = std::move(text)](const auto&) { return text; };
+}
+inline auto Later(std::function<std::string()> make) {
+  return [make = std::move(make)](const auto&) { return make(); };
+}
+
+// Whether a row meant for one system only (`only`) is the other system's.
+bool ForOtherSystem(const std::optional<TSystem>& only);
+
+// Skips a table's row meant for the other system (its member `only`); a
+// macro, as GTEST_SKIP must run in the test's own body.
+#define MORV_SKIP_ROW_OF_THE_OTHER_SYSTEM(row)                                                 \
+  do {                                                                                         \
+    if (::morv::test::ForOtherSystem((row).only)) GTEST_SKIP() << "a row of the other system"; \
+  } while (false)
 
 // The UTF-8 text in CP932 bytes, or in another encoding: "UTF-8", "UTF-16"
 // (with a byte order mark), "EUC-JP".
@@ -67,6 +113,32 @@ std::string Encode(const std::string& utf8, const char* encoding = "CP932");
 
 // `text` written `times` times over.
 std::string Repeat(const std::string& text, int times);
+
+// The parts of a test document of root "r": each is left out unless given,
+// but for a head holding a title "t".
+struct DocumentParts {
+  std::string encoding = "";  // named in the XML declaration
+  std::string doctype = "";
+  std::string head = "<head><title>t</title></head>";
+  std::string body = "";
+};
+
+// The document: the XML declaration, the DOCTYPE, then "r" holding the head
+// and "body".
+std::string Document(const DocumentParts& parts);
+
+// The three index lists of a pattern in an element "d", each of `size` and
+// holding its values as written.
+std::string IndexLists(int size, const std::string& frames, const std::string& textures,
+                       const std::string& palettes);
+
+// A DOCTYPE of root "r" with these declarations.
+std::string Doctype(const std::string& declarations);
+
+// " a0='' a1='' ...": `count` attributes of a start tag; " xmlns:p0='u' ...":
+// `count` namespace bindings.
+std::string Attributes(int count);
+std::string Bindings(int count);
 
 // " a0 CDATA #IMPLIED a1 CDATA #IMPLIED ...": `count` attribute declarations
 // for an ATTLIST.
@@ -105,12 +177,10 @@ struct NameRowByWhat {
 std::string TableFile(const std::vector<unsigned>& frames, const std::vector<unsigned>& textures,
                       const std::vector<unsigned>& palettes);
 
-// Names in the directory other than the given ones: temporary files left behind.
-std::vector<std::string> Leftovers(const std::filesystem::path& dir,
+// What a run left behind in `directory` (temporary files): the names in it
+// other than the `known` ones.
+std::vector<std::string> Leftovers(const std::filesystem::path& directory,
                                    const std::vector<std::string>& known);
-
-// The names of temporary files in `directory`.
-std::vector<std::string> Temporaries(const std::filesystem::path& directory);
 
 // Whether the file system holding `directory` makes unnamed files (never on
 // Windows).
@@ -235,6 +305,9 @@ class XmlPlatformTest : public ::testing::Test {
 namespace msg {
 std::string ReadFailed(const std::string& path);
 std::string CannotCreate(const std::string& path);
+// A message of the converter by the name tests/data/expected.tsv gives it:
+// "read-failed" (of `input`), "convert-failed", or "-" for none.
+std::string ByName(const std::string& name, const std::string& input);
 extern const std::string kTooFewArguments;
 extern const std::string kConvertFailed;
 extern const std::string kWriteFailed;

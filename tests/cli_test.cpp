@@ -3,92 +3,70 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
 #include <ostream>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "TestSupport.h"
 
+namespace morv::test {
 namespace {
 
-using morv::test::kSentinel;
-using morv::test::Leftovers;
-using morv::test::NameRowByWhat;
-using morv::test::ReadFile;
-using morv::test::RunConverter;
-using morv::test::ScratchDir;
-using morv::test::TSystem;
-using morv::test::WriteFile;
-using morv::test::WriteStepsDocument;
-namespace msg = morv::test::msg;
+using CliTest = ScratchTest<>;
 
-const std::string kData = MORV_TEST_DATA_DIR;
-
-class CliTest : public ::testing::Test {
- protected:
-  ScratchDir dir;
-};
-
+// A row of tests/data/expected.tsv: a document and the table file it must
+// produce ("-": none), the status, and the message by its name (msg::ByName).
+// Paths are in the source tree.
 struct DocumentCase {
-  const char* what;
-  std::string document;  // in tests/data/ (or the examples)
-  std::string table;     // the table file it must produce; empty: refused
-  std::string printed;   // for a refused document, after the input path
-  int status;
+  std::string what;
+  std::string document;
+  std::string table;
+  int status = 0;
+  std::string message;
 
   friend void PrintTo(const DocumentCase& c, std::ostream* os) { *os << c.what; }
 };
 
 std::vector<DocumentCase> DocumentCases() {
-  return {
-      {"two steps", kData + "/two_steps.xml", kData + "/two_steps.bin", "", 0},
-      {"size zero", kData + "/size_zero.xml", kData + "/size_zero.bin", "", 0},
-      {"longer lists", kData + "/longer_lists.xml", kData + "/longer_lists.bin", "", 0},
-      {"truncation", kData + "/truncation.xml", kData + "/truncation.bin", "", 0},
-      {"no body", kData + "/no_body.xml", kData + "/no_body.bin", "", 0},
-      {"Shift_JIS", kData + "/encoding_sjis.xml", kData + "/encoding.bin", "", 0},
-      {"UTF-8", kData + "/encoding_utf8.xml", kData + "/encoding.bin", "", 0},
-      {"UTF-16", kData + "/encoding_utf16.xml", kData + "/encoding.bin", "", 0},
-      {"EUC-JP", kData + "/encoding_eucjp.xml", kData + "/encoding.bin", "", 0},
-      {"ISO-2022-JP", kData + "/encoding_iso2022jp.xml", kData + "/encoding.bin", "", 0},
-      {"the blink example", std::string(MORV_EXAMPLES_DIR) + "/blink.xml",
-       std::string(MORV_EXAMPLES_DIR) + "/blink.expected.bin", "", 0},
-      {"a short list", kData + "/short_list.xml", "", msg::kConvertFailed, 1},
-      {"a size of minus one", kData + "/size_minus_one.xml", "", msg::kConvertFailed, 1},
-      {"a huge size", kData + "/huge_size.xml", "", msg::kConvertFailed, 1},
-      {"a count mismatch", kData + "/count_mismatch.xml", "", "read", 1},
-      {"a truncated document", kData + "/truncated.xml", "", "read", 1},
-      {"a missing file", kData + "/missing.xml", "", "read", 1},
-      {"a directory", kData, "", "read", 1},
-  };
+  std::istringstream file(ReadFile(DataFile("expected.tsv")));
+  std::vector<DocumentCase> cases;
+  for (std::string line; std::getline(file, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line.front() == '#') continue;
+    std::vector<std::string> fields;
+    std::istringstream row(line);
+    for (std::string field; std::getline(row, field, '\t');) fields.push_back(field);
+    if (fields.size() != 5) throw std::runtime_error("expected.tsv: not five fields: " + line);
+    cases.push_back({fields[0], fields[1], fields[2], std::stoi(fields[3]), fields[4]});
+  }
+  return cases;
 }
 
-class CliDocumentTest : public ::testing::TestWithParam<DocumentCase> {
- protected:
-  ScratchDir dir;
-};
+using CliDocumentTest = ScratchRowTest<DocumentCase>;
 
 TEST_P(CliDocumentTest, IsConvertedOrRefusedLeavingTheOutputAlone) {
   const DocumentCase& c = GetParam();
+  const std::string document = SourceFile(c.document);
   const std::string out = dir / "out.bin";
   WriteFile(out, kSentinel);
-  const auto result = RunConverter({c.document, out});
+  const auto result = RunConverter({document, out});
   EXPECT_EQ(result.status, c.status);
   EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.out, msg::ByName(c.message, document));
+  ASSERT_EQ(c.table == "-", c.status != 0) << "a table for a converted document only";
   if (c.status == 0) {
-    EXPECT_EQ(result.out, "");
-    EXPECT_EQ(ReadFile(out), ReadFile(c.table));
+    EXPECT_EQ(ReadFile(out), ReadFile(SourceFile(c.table)));
   } else {
-    EXPECT_EQ(result.out, c.printed == "read" ? msg::ReadFailed(c.document) : c.printed);
     EXPECT_EQ(ReadFile(out), kSentinel);
     // Nor does it create an output that was not there.
-    EXPECT_EQ(RunConverter({c.document, dir / "new.bin"}).status, c.status);
+    EXPECT_EQ(RunConverter({document, dir / "new.bin"}).status, c.status);
     EXPECT_FALSE(std::filesystem::exists(dir / "new.bin"));
   }
 }
@@ -98,15 +76,15 @@ INSTANTIATE_TEST_SUITE_P(Documents, CliDocumentTest, ::testing::ValuesIn(Documen
 
 TEST_F(CliTest, ArgumentsBeyondTheSecondAreIgnored) {
   const std::string out = dir / "out.bin";
-  const auto result = RunConverter({kData + "/two_steps.xml", out, "extra", "--help"});
+  const auto result = RunConverter({DataFile("two_steps.xml"), out, "extra", "--help"});
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.out, "");
-  EXPECT_EQ(ReadFile(out), ReadFile(kData + "/two_steps.bin"));
+  EXPECT_EQ(ReadFile(out), ReadFile(DataFile("two_steps.bin")));
 }
 
 TEST_F(CliTest, TooFewArgumentsCreateNothing) {
   for (const std::vector<std::string>& args :
-       {std::vector<std::string>{}, std::vector<std::string>{kData + "/two_steps.xml"}}) {
+       {std::vector<std::string>{}, std::vector<std::string>{DataFile("two_steps.xml")}}) {
     const auto result = RunConverter(args);
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, msg::kTooFewArguments);
@@ -115,11 +93,10 @@ TEST_F(CliTest, TooFewArgumentsCreateNothing) {
 }
 
 TEST_F(CliTest, TheInputMayBeReplacedByItsOwnTableFile) {
-  const std::string path = dir / "same.xml";
-  WriteFile(path, ReadFile(kData + "/two_steps.xml"));
+  const std::string path = WriteFile(dir / "same.xml", ReadFile(DataFile("two_steps.xml")));
   const auto result = RunConverter({path, path});
   EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(ReadFile(path), ReadFile(kData + "/two_steps.bin"));
+  EXPECT_EQ(ReadFile(path), ReadFile(DataFile("two_steps.bin")));
 }
 
 // The input path in UTF-8, the output path in raw Shift_JIS bytes on POSIX
@@ -127,19 +104,17 @@ TEST_F(CliTest, TheInputMayBeReplacedByItsOwnTableFile) {
 // missing input's path is printed as the converter narrows it: on Windows a
 // character CP932 lacks becomes "?".
 TEST_F(CliTest, JapaneseInputAndOutputPathsArePrintedAndOpenedByTheirBytes) {
-  using morv::test::kSystem;
-  const std::string in = dir / "入力.xml";
-  WriteFile(in, ReadFile(kData + "/two_steps.xml"));
+  const std::string in = WriteFile(dir / "入力.xml", ReadFile(DataFile("two_steps.xml")));
   std::vector<std::string> outputs;
   if (kSystem == TSystem::kPosix) {
-    outputs = {dir / morv::test::Encode("出力.bin")};  // raw Shift_JIS bytes
+    outputs = {dir / Encode("出力.bin")};  // raw Shift_JIS bytes
   } else {
     outputs = {dir / "出力.bin", dir / "Grüße €.bin"};
   }
   for (const std::string& out : outputs) {
     auto result = RunConverter({in, out});
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(ReadFile(out), ReadFile(kData + "/two_steps.bin"));
+    EXPECT_EQ(ReadFile(out), ReadFile(DataFile("two_steps.bin")));
   }
 
   const std::string missing = dir / "無い.xml";
@@ -153,109 +128,100 @@ TEST_F(CliTest, JapaneseInputAndOutputPathsArePrintedAndOpenedByTheirBytes) {
   }
 }
 
-// A text of a row (a path, or a message that names one), made from the
-// row's scratch directory when the row runs.
-using FromDir = std::function<std::string(const ScratchDir&)>;
-
-FromDir Named(const std::string& name) {
-  return [name](const ScratchDir& dir) { return dir / name; };
-}
-
-FromDir Fixed(const std::string& path) {
-  return [path](const ScratchDir&) { return path; };
-}
-
 struct WriteFailureCase {
-  const char* what;
-  FromDir input;
-  FromDir output;
-  std::optional<std::uint64_t> file_size;
-  FromDir printed;                             // before the final "write failed" line
+  const char* what = "";
+  FromDir input = Named("big.xml");
+  FromDir output = Named("out.bin");
+  std::optional<std::uint64_t> file_size = std::nullopt;
+  // What it prints, given the output path, before the final "write failed"
+  // line.
+  std::function<std::string(const std::string& output)> printed = Fixed("");
   std::optional<TSystem> only = std::nullopt;  // the one system it means something on
 
   friend void PrintTo(const WriteFailureCase& c, std::ostream* os) { *os << c.what; }
 };
 
 std::vector<WriteFailureCase> WriteFailureCases() {
-  const FromDir every_piece = Fixed(msg::kFrameFailed + msg::kTextureFailed + msg::kPaletteFailed);
+  const auto every_piece = Fixed(msg::kFrameFailed + msg::kTextureFailed + msg::kPaletteFailed);
+  const TSystem posix = TSystem::kPosix;
   return {
-      {"missing directory",
-       Named("big.xml"),
-       Named("no/such/dir.bin"),
-       {},
-       [](const ScratchDir& dir) { return msg::CannotCreate(dir / "no/such/dir.bin"); }},
-      {"directory",
-       Named("big.xml"),
-       [](const ScratchDir& dir) { return dir.path().string(); },
-       {},
-       [](const ScratchDir& dir) { return msg::CannotCreate(dir.path().string()); }},
+      {.what = "missing directory",
+       .output = Named("no/such/dir.bin"),
+       .printed = msg::CannotCreate},
+      {.what = "directory", .output = TheDir(), .printed = msg::CannotCreate},
       // Devices that fail and file size limits are POSIX's.
-      {"full device", Named("big.xml"), Fixed("/dev/full"), {}, every_piece, TSystem::kPosix},
+      {.what = "full device", .output = Fixed("/dev/full"), .printed = every_piece, .only = posix},
       // The count is still in stdio's buffer when the limit strikes, so the
       // failure shows from the frame table on.
-      {"limit in the count", Named("big.xml"), Named("out.bin"), 2, every_piece, TSystem::kPosix},
-      {"limit in the frame table", Named("big.xml"), Named("out.bin"), 50'000, every_piece,
-       TSystem::kPosix},
-      {"limit in the texture table", Named("big.xml"), Named("out.bin"), 100'000,
-       Fixed(msg::kTextureFailed + msg::kPaletteFailed), TSystem::kPosix},
-      {"limit in the palette table", Named("big.xml"), Named("out.bin"), 150'000,
-       Fixed(msg::kPaletteFailed), TSystem::kPosix},
+      {.what = "limit in the count", .file_size = 2, .printed = every_piece, .only = posix},
+      {.what = "limit in the frame table",
+       .file_size = 50'000,
+       .printed = every_piece,
+       .only = posix},
+      {.what = "limit in the texture table",
+       .file_size = 100'000,
+       .printed = Fixed(msg::kTextureFailed + msg::kPaletteFailed),
+       .only = posix},
+      {.what = "limit in the palette table",
+       .file_size = 150'000,
+       .printed = Fixed(msg::kPaletteFailed),
+       .only = posix},
       // A small file fails only when it is closed: no piece to name.
-      {"small file under a limit", Fixed(kData + "/two_steps.xml"), Named("out.bin"), 2, Fixed(""),
-       TSystem::kPosix},
-      {"small file on a full device",
-       Fixed(kData + "/two_steps.xml"),
-       Fixed("/dev/full"),
-       {},
-       Fixed(""),
-       TSystem::kPosix},
+      {.what = "small file under a limit",
+       .input = Fixed(DataFile("two_steps.xml")),
+       .file_size = 2,
+       .only = posix},
+      {.what = "small file on a full device",
+       .input = Fixed(DataFile("two_steps.xml")),
+       .output = Fixed("/dev/full"),
+       .only = posix},
       // A document given as its own output.
-      {"the document as its own output", Named("same.xml"), Named("same.xml"), 50'000, every_piece,
-       TSystem::kPosix},
-      {"ulimit -f 100 and a 100,000-step table", Named("huge.xml"), Named("out.bin"), 102'400,
-       every_piece, TSystem::kPosix},
+      {.what = "the document as its own output",
+       .input = Named("same.xml"),
+       .output = Named("same.xml"),
+       .file_size = 50'000,
+       .printed = every_piece,
+       .only = posix},
+      {.what = "ulimit -f 100 and a 100,000-step table",
+       .input = Named("huge.xml"),
+       .file_size = 102'400,
+       .printed = every_piece,
+       .only = posix},
       // Root may write any file on POSIX systems; a read-only file is
       // read-only to everyone on Windows.
-      {"read-only file",
-       Named("big.xml"),
-       Named("read-only.bin"),
-       {},
-       [](const ScratchDir& dir) { return msg::CannotCreate(dir / "read-only.bin"); },
-       TSystem::kWindows},
+      {.what = "read-only file",
+       .output = Named("read-only.bin"),
+       .printed = msg::CannotCreate,
+       .only = TSystem::kWindows},
       // A path that names no file cannot be created, like any other.
-      {"empty path", Named("big.xml"), Fixed(""), {}, Fixed(msg::CannotCreate(""))},
+      {.what = "empty path", .output = Fixed(""), .printed = msg::CannotCreate},
   };
 }
 
-class CliWriteFailureTest : public ::testing::TestWithParam<WriteFailureCase> {
- protected:
-  ScratchDir dir;
-};
+using CliWriteFailureTest = ScratchRowTest<WriteFailureCase>;
 
 TEST_P(CliWriteFailureTest, ReportsEachPieceAndLeavesWhatThePathHeld) {
   const WriteFailureCase& c = GetParam();
-  if (c.only && *c.only != morv::test::kSystem) GTEST_SKIP() << "a row of the other system";
+  MORV_SKIP_ROW_OF_THE_OTHER_SYSTEM(c);
   // 40,000 steps: 4 + 80,000 + 40,000 + 40,000 bytes, more than stdio
   // buffers, so the writing fails inside the piece the limit falls in.
   const std::string big = dir / "big.xml";
   WriteStepsDocument(big, 40000);
   // 100,000 steps, 400,004 bytes, under `ulimit -f 100` (102,400 bytes).
   WriteStepsDocument(dir / "huge.xml", 100000);
-  const std::string out = dir / "out.bin";
-  const std::string same = dir / "same.xml";
   const std::string document = ReadFile(big);
-  WriteFile(out, kSentinel);
-  WriteFile(same, document);
-  if (morv::test::kSystem == TSystem::kWindows) {
-    WriteFile(dir / "read-only.bin", kSentinel);
-    std::filesystem::permissions(morv::test::FsPath(dir / "read-only.bin"),
+  const std::string out = WriteFile(dir / "out.bin", kSentinel);
+  const std::string same = WriteFile(dir / "same.xml", document);
+  if (kSystem == TSystem::kWindows) {
+    std::filesystem::permissions(FsPath(WriteFile(dir / "read-only.bin", kSentinel)),
                                  std::filesystem::perms::owner_read);
   }
-  morv::test::ProcessLimits limits;
+  ProcessLimits limits;
   limits.file_size = c.file_size;
-  const auto result = RunConverter({c.input(dir), c.output(dir)}, limits);
+  const std::string output = c.output(dir);
+  const auto result = RunConverter({c.input(dir), output}, limits);
   EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.out, c.printed(dir) + msg::kWriteFailed);
+  EXPECT_EQ(result.out, c.printed(output) + msg::kWriteFailed);
   // Nothing of the failed table is left, at the path or beside it.
   EXPECT_EQ(ReadFile(out), kSentinel);
   EXPECT_EQ(ReadFile(same), document);
@@ -268,18 +234,15 @@ INSTANTIATE_TEST_SUITE_P(Paths, CliWriteFailureTest, ::testing::ValuesIn(WriteFa
                          NameRowByWhat());
 
 TEST_F(CliTest, RunsWritingOneOutputLeaveOneWholeTable) {
-  const std::string small = kData + "/two_steps.xml";
-  std::string frames;
-  for (int i = 0; i < 200'000; ++i) frames += std::to_string(i % 60000) + " ";
-  const std::string big = dir / "big.xml";
-  WriteFile(big, "<r><body><d><frame_idx size='200000'>" + frames +
-                     "</frame_idx><image_idx size='200000'>" + frames +
-                     "</image_idx><palette_idx size='200000'>" + frames +
-                     "</palette_idx></d></body></r>");
+  const std::string small = DataFile("two_steps.xml");
+  std::string values;
+  for (int i = 0; i < 200'000; ++i) values += std::to_string(i % 60000) + " ";
+  const std::string big =
+      WriteFile(dir / "big.xml", Document({.body = IndexLists(200'000, values, values, values)}));
   const std::string out = dir / "out.bin";
   RunConverter({big, out});
   const std::string big_table = ReadFile(out);
-  const std::string small_table = ReadFile(kData + "/two_steps.bin");
+  const std::string small_table = ReadFile(DataFile("two_steps.bin"));
   for (int round = 0; round < 5; ++round) {
     std::thread first([&] { RunConverter({big, out}); });
     std::thread second([&] { RunConverter({small, out}); });
@@ -291,17 +254,17 @@ TEST_F(CliTest, RunsWritingOneOutputLeaveOneWholeTable) {
 }
 
 TEST_F(CliTest, AClosedStandardOutputNeverChangesTheStatus) {
-  morv::test::ProcessLimits limits;
+  ProcessLimits limits;
   limits.stdout_closed = true;
   const struct {
     std::vector<std::string> args;
     int status;
   } cases[] = {
       {{}, 1},
-      {{kData + "/missing.xml", dir / "out.bin"}, 1},
-      {{kData + "/short_list.xml", dir / "out.bin"}, 1},
-      {{kData + "/two_steps.xml", dir.path().string()}, 1},
-      {{kData + "/two_steps.xml", dir / "out.bin"}, 0},
+      {{DataFile("missing.xml"), dir / "out.bin"}, 1},
+      {{DataFile("short_list.xml"), dir / "out.bin"}, 1},
+      {{DataFile("two_steps.xml"), dir.str()}, 1},
+      {{DataFile("two_steps.xml"), dir / "out.bin"}, 0},
   };
   for (const auto& c : cases) {
     const auto result = RunConverter(c.args, limits);
@@ -311,8 +274,8 @@ TEST_F(CliTest, AClosedStandardOutputNeverChangesTheStatus) {
 }
 
 TEST_F(CliTest, TraceExplainsAFailedReadOnStandardError) {
-  const std::string document = kData + "/count_mismatch.xml";
-  morv::test::ProcessLimits limits;
+  const std::string document = DataFile("count_mismatch.xml");
+  ProcessLimits limits;
   limits.environment = {"MORV_CONV_TRACE=1"};
   const auto traced = RunConverter({document, dir / "out.bin"}, limits);
   const auto plain = RunConverter({document, dir / "out.bin"});
@@ -327,3 +290,4 @@ TEST_F(CliTest, TraceExplainsAFailedReadOnStandardError) {
 }
 
 }  // namespace
+}  // namespace morv::test

@@ -10,6 +10,7 @@
 #include "TestSupport.h"
 #include "platform/Unicode.h"
 
+namespace morv::test {
 namespace {
 
 struct NarrowCase {
@@ -35,18 +36,18 @@ TEST(CodePageTest, NarrowsToCp932WithQuestionMarksForWhatItLacks) {
   };
   for (const NarrowCase& c : cases) {
     std::string out = "keep:";
-    morv::os::AppendAnsi(out, c.text.data(), c.text.size());
+    os::AppendAnsi(out, c.text.data(), c.text.size());
     EXPECT_EQ(out, "keep:" + c.expected);
-    EXPECT_EQ(morv::os::ToAnsi(c.text.c_str()), c.expected);
+    EXPECT_EQ(os::ToAnsi(c.text.c_str()), c.expected);
   }
-  EXPECT_EQ(morv::os::ToAnsi(nullptr), "");
+  EXPECT_EQ(os::ToAnsi(nullptr), "");
 }
 
 // Every character of the BMP narrows to what the system's own CP932
 // converter makes of it ("?" where it has nothing), alone and in one long
 // text.
 TEST(CodePageTest, EveryBmpCharacterNarrowsAsTheSystemsConverterDoes) {
-  if (morv::test::kSystem != morv::test::TSystem::kPosix) {
+  if (kSystem != TSystem::kPosix) {
     GTEST_SKIP() << "the test encoder of Windows maps characters to their best fit";
   }
   std::u16string all;
@@ -55,16 +56,16 @@ TEST(CodePageTest, EveryBmpCharacterNarrowsAsTheSystemsConverterDoes) {
   for (char32_t c = 0; c < 0x10000; ++c) {
     if (c >= 0xD800 && c <= 0xDFFF) continue;
     std::string utf8;
-    morv::os::AppendUtf8(utf8, c);
+    os::AppendUtf8(utf8, c);
     std::string expected(1, '?');
     try {
-      expected = morv::test::Encode(utf8, "CP932");
+      expected = Encode(utf8, "CP932");
     } catch (const std::runtime_error&) {
       // Nothing in CP932 for it: "?" stands.
     }
     const std::u16string text(1, static_cast<char16_t>(c));
     std::string out;
-    morv::os::AppendAnsi(out, text.data(), text.size());
+    os::AppendAnsi(out, text.data(), text.size());
     if (out != expected && ++differ <= 10) {
       ADD_FAILURE() << "U+" << std::hex << static_cast<unsigned>(c);
     }
@@ -72,7 +73,8 @@ TEST(CodePageTest, EveryBmpCharacterNarrowsAsTheSystemsConverterDoes) {
     all_expected += expected;
   }
   EXPECT_EQ(differ, 0);
-  EXPECT_EQ(morv::os::ToAnsi(all.c_str() + 1), all_expected.substr(1));  // U+0000 ends a C string
+  EXPECT_EQ(os::ToAnsi(all.c_str() + 1), all_expected.substr(1));  // U+0000 ends a C string
 }
 
 }  // namespace
+}  // namespace morv::test

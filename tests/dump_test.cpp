@@ -17,35 +17,15 @@
 #include "TestSupport.h"
 #include "converter/TableFile.h"
 
+namespace morv::test {
 namespace {
 
-using morv::test::kSystem;
-using morv::test::NameRowByWhat;
-using morv::test::ReadFile;
-using morv::test::RunDump;
-using morv::test::ScratchDir;
-using morv::test::TableFile;
-using morv::test::TSystem;
-using morv::test::WriteFile;
-namespace msg = morv::test::msg;
-
-const std::string kData = MORV_TEST_DATA_DIR;
-const std::string kBlinkTable = std::string(MORV_EXAMPLES_DIR) + "/blink.expected.bin";
-const std::string kBlinkDocument = std::string(MORV_EXAMPLES_DIR) + "/blink.xml";
-
-// A path a row runs on, made in the row's scratch directory when it runs.
-using FromDir = std::function<std::string(const ScratchDir&)>;
-
-FromDir Fixed(const std::string& path) {
-  return [path](const ScratchDir&) { return path; };
-}
+const std::string kBlinkTable = SourceFile("examples/blink.expected.bin");
+const std::string kBlinkDocument = SourceFile("examples/blink.xml");
 
 // A table file of `bytes` in the scratch directory, under `name`.
 FromDir Bytes(const std::string& bytes, const std::string& name = "table.bin") {
-  return [bytes, name](const ScratchDir& dir) {
-    WriteFile(dir / name, bytes);
-    return dir / name;
-  };
+  return [bytes, name](const ScratchDir& dir) { return WriteFile(dir / name, bytes); };
 }
 
 // The example's table with the byte at `offset` set to `value`.
@@ -67,10 +47,10 @@ std::pair<unsigned, unsigned> PngSize(const std::string& png) {
 }
 
 struct FormatCase {
-  const char* what;
-  FromDir table;
-  std::vector<std::string> options;
-  std::string expected;                         // in tests/data/dump/; empty: none to compare with
+  const char* what = "";
+  FromDir table = nullptr;
+  std::vector<std::string> options = {};
+  std::string expected = "";                    // in tests/data/dump/; empty: none to compare with
   std::pair<unsigned, unsigned> svg_size = {};  // for a timeline: its pixels
 
   friend void PrintTo(const FormatCase& c, std::ostream* os) { *os << c.what; }
@@ -78,7 +58,7 @@ struct FormatCase {
 
 std::vector<FormatCase> FormatCases() {
   const FromDir blink = Fixed(kBlinkTable);
-  const FromDir empty = Fixed(kData + "/size_zero.bin");
+  const FromDir empty = Fixed(DataFile("size_zero.bin"));
   // 10,000 steps of 3 frames each, the texture changing at every step.
   std::vector<unsigned> frames, textures, palettes;
   for (unsigned i = 0; i < 10'000; ++i) {
@@ -98,22 +78,19 @@ std::vector<FormatCase> FormatCases() {
       {"no steps as JSON", empty, {"--format", "json"}, "empty.json"},
       {"no steps as a timeline", empty, {"--format", "svg"}, "empty.svg", {424, 120}},
       {"frames that do not increase as a timeline",
-       Fixed(kData + "/dump/unordered.bin"),
+       Fixed(DataFile("dump/unordered.bin")),
        {"--format", "svg"},
        "unordered.svg",
        {424, 120}},
-      {"a long table as a timeline",
-       Bytes(TableFile(frames, textures, palettes)),
-       {"--format", "svg"},
-       "",
-       {1304, 120}},
+      // Nothing to compare it with: its size is what it shows.
+      {.what = "a long table as a timeline",
+       .table = Bytes(TableFile(frames, textures, palettes)),
+       .options = {"--format", "svg"},
+       .svg_size = {1304, 120}},
   };
 }
 
-class DumpFormatTest : public ::testing::TestWithParam<FormatCase> {
- protected:
-  ScratchDir dir;
-};
+using DumpFormatTest = ScratchRowTest<FormatCase>;
 
 // A timeline is also written to a file, read as an XML document and, on
 // POSIX systems, rendered by librsvg to an image of its size.
@@ -126,7 +103,7 @@ TEST_P(DumpFormatTest, PrintsTheTableInItsForm) {
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
   if (!c.expected.empty()) {
-    EXPECT_EQ(result.out, ReadFile(kData + "/dump/" + c.expected));
+    EXPECT_EQ(result.out, ReadFile(DataFile("dump/" + c.expected)));
   }
   if (c.svg_size.first == 0) return;
 
@@ -175,7 +152,7 @@ TEST(DumpTest, AMillionStepsInJsonReadBackAsTheTable) {
                                    std::vector<unsigned>(kSteps, ~0u)};
   std::size_t scalars = 0;
   std::optional<unsigned long> count;
-  EXPECT_TRUE(morv::test::WalkJson(result.out, [&](const std::string& path, std::string_view text) {
+  EXPECT_TRUE(WalkJson(result.out, [&](const std::string& path, std::string_view text) {
     ++scalars;
     const unsigned long value = std::stoul(std::string(text));
     if (path == "count") {
@@ -198,9 +175,7 @@ TEST(DumpTest, AMillionStepsInJsonReadBackAsTheTable) {
 struct RefusedCase {
   std::string what;
   FromDir table;
-  // The message's text, the path following it; with its own path when set.
-  std::string message;
-  std::optional<std::string> shown_path = std::nullopt;
+  std::string message;  // the message's text, the path following it
 
   friend void PrintTo(const RefusedCase& c, std::ostream* os) { *os << c.what; }
 };
@@ -218,21 +193,16 @@ std::vector<RefusedCase> RefusedCases() {
       {
           {"a count one too large", Bytes(BlinkWith(0, 37)), "件数37に対してファイルが短すぎます "},
           {"a count one too small", Bytes(BlinkWith(0, 35)), "件数35に対してファイルが長すぎます "},
-          {"a directory", [](const ScratchDir& dir) { return dir.str(); }, "ディレクトリです "},
-          {"a missing file", [](const ScratchDir& dir) { return dir / "none.bin"; },
-           "テーブル読み込み失敗 "},
+          {"a directory", TheDir(), "ディレクトリです "},
+          {"a missing file", Named("none.bin"), "テーブル読み込み失敗 "},
           {"a device", Fixed(device), "通常のファイルではありません "},
           // Nobody writes into it: the reader must not wait.
-          {"a named pipe", [](const ScratchDir& dir) { return dir / "fifo"; },
-           "通常のファイルではありません "},
+          {"a named pipe", Named("fifo"), "通常のファイルではありません "},
       });
   return cases;
 }
 
-class DumpRefusedTest : public ::testing::TestWithParam<RefusedCase> {
- protected:
-  ScratchDir dir;
-};
+using DumpRefusedTest = ScratchRowTest<RefusedCase>;
 
 // Alone, and where it would be printed and compared: the table is read first.
 TEST_P(DumpRefusedTest, SaysWhyWithStatusOne) {
@@ -242,7 +212,7 @@ TEST_P(DumpRefusedTest, SaysWhyWithStatusOne) {
   for (std::size_t run = 0; run < std::size(options); ++run) {
     // A pipe of its own for each run: on Windows one that has been opened is
     // busy, and it has a name of its own there.
-    const morv::test::NamedPipe pipe(dir / ("fifo" + std::to_string(run)));
+    const NamedPipe pipe(dir / ("fifo" + std::to_string(run)));
     std::string path = c.table(dir);
     if (path == dir / "fifo") path = pipe.Path();
     std::vector<std::string> args = options[run];
@@ -261,17 +231,17 @@ INSTANTIATE_TEST_SUITE_P(Files, DumpRefusedTest, ::testing::ValuesIn(RefusedCase
 // nor beyond it.
 TEST(DumpTest, TheReaderTakesBytesOfExactlyOneTable) {
   const std::string blink = ReadFile(kBlinkTable);
-  morv::TableFailure failure;
-  const std::optional<morv::PatternTable> whole = morv::ReadTableFile(kBlinkTable, failure);
+  TableFailure failure;
+  const std::optional<PatternTable> whole = ReadTableFile(kBlinkTable, failure);
   ASSERT_TRUE(whole);
   EXPECT_EQ(whole->Count(), 36u);
   EXPECT_EQ(whole->frames[35], 140);
   for (std::size_t size = 0; size <= blink.size() + 1; ++size) {
     const std::string bytes = size <= blink.size() ? blink.substr(0, size) : blink + '\0';
-    const auto table = morv::ReadTable(
-        {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}, failure);
+    const auto table =
+        ReadTable({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}, failure);
     EXPECT_EQ(table, size == blink.size() ? whole : std::nullopt) << size;
-    using Kind = morv::TableFailure::Kind;
+    using Kind = TableFailure::Kind;
     EXPECT_EQ(failure.kind, size < 4               ? Kind::kNoCount
                             : size < blink.size()  ? Kind::kCountTooLarge
                             : size == blink.size() ? Kind::kNone
@@ -282,11 +252,11 @@ TEST(DumpTest, TheReaderTakesBytesOfExactlyOneTable) {
 }
 
 struct CommandCase {
-  const char* what;
-  std::vector<std::string> args;
-  std::string out;  // what standard output begins with; empty: nothing
-  std::string err;
-  int status;
+  const char* what = "";
+  std::vector<std::string> args = {};
+  std::string out = "";  // what standard output begins with; empty: nothing
+  std::string err = "";
+  int status = 0;
   bool stdout_closed = false;
 
   friend void PrintTo(const CommandCase& c, std::ostream* os) { *os << c.what; }
@@ -296,57 +266,67 @@ struct CommandCase {
 // below.
 std::vector<CommandCase> CommandCases() {
   const std::string blink = kBlinkTable;
-  const std::string missing = kData + "/missing.xml";
-  const std::string nowhere = kData + "/no/such/timeline.svg";
+  const std::string missing = DataFile("missing.xml");
+  const std::string nowhere = DataFile("no/such/timeline.svg");
   return {
-      {"help", {"--help"}, morv::test::Encode("使い方: morv_dump [オプション] "), "", 0},
-      {"version", {"--version"}, morv::test::ConsoleText("morv_dump " MORV_VERSION "\n"), "", 0},
-      {"no table", {}, "", msg::Dump("テーブルファイルの指定がありません"), 2},
-      {"an unknown option", {"--frames", blink}, "", msg::Dump("不明なオプションです --frames"), 2},
-      {"an option without its value",
-       {blink, "--svg"},
-       "",
-       msg::Dump("オプションの値がありません --svg"),
-       2},
-      {"an unknown format", {"--format", "xml", blink}, "", msg::Dump("不明な形式です xml"), 2},
-      {"a second table", {blink, blink}, "", msg::Dump("余分な引数です ", blink), 2},
-      {"options ended by --", {"--format", "csv", "--", blink}, "step,frame", "", 0},
-      {"a timeline that cannot be created",
-       {"--svg", nowhere, blink},
-       "",
-       msg::CannotCreate(nowhere),
-       1},
-      {"a closed standard output", {blink}, "", msg::kWriteFailed, 1, true},
+      {.what = "help", .args = {"--help"}, .out = Encode("使い方: morv_dump [オプション] ")},
+      {.what = "version",
+       .args = {"--version"},
+       .out = ConsoleText("morv_dump " MORV_VERSION "\n")},
+      {.what = "no table", .err = msg::Dump("テーブルファイルの指定がありません"), .status = 2},
+      {.what = "an unknown option",
+       .args = {"--frames", blink},
+       .err = msg::Dump("不明なオプションです --frames"),
+       .status = 2},
+      {.what = "an option without its value",
+       .args = {blink, "--svg"},
+       .err = msg::Dump("オプションの値がありません --svg"),
+       .status = 2},
+      {.what = "an unknown format",
+       .args = {"--format", "xml", blink},
+       .err = msg::Dump("不明な形式です xml"),
+       .status = 2},
+      {.what = "a second table",
+       .args = {blink, blink},
+       .err = msg::Dump("余分な引数です ", blink),
+       .status = 2},
+      {.what = "options ended by --",
+       .args = {"--format", "csv", "--", blink},
+       .out = "step,frame"},
+      {.what = "a timeline that cannot be created",
+       .args = {"--svg", nowhere, blink},
+       .err = msg::CannotCreate(nowhere),
+       .status = 1},
+      {.what = "a closed standard output",
+       .args = {blink},
+       .err = msg::kWriteFailed,
+       .status = 1,
+       .stdout_closed = true},
       // The document read as the converter reads it, with its messages.
-      {"the document's own table", {"--document", kBlinkDocument, blink}, "", "", 0},
-      {"the document's table printed too",
-       {"--document", kBlinkDocument, "--format", "csv", blink},
-       ReadFile(kData + "/dump/blink.csv"),
-       "",
-       0},
-      {"a different count",
-       {"--document", kBlinkDocument, kData + "/two_steps.bin"},
-       "",
-       msg::Dump("件数が違います: 文書 36、テーブル 2"),
-       1},
-      {"a document that cannot be read",
-       {"--document", missing, blink},
-       "",
-       msg::ReadFailed(missing),
-       1},
-      {"a document that gives no tables",
-       {"--document", kData + "/short_list.xml", blink},
-       "",
-       msg::kConvertFailed,
-       1},
+      {.what = "the document's own table", .args = {"--document", kBlinkDocument, blink}},
+      {.what = "the document's table printed too",
+       .args = {"--document", kBlinkDocument, "--format", "csv", blink},
+       .out = ReadFile(DataFile("dump/blink.csv"))},
+      {.what = "a different count",
+       .args = {"--document", kBlinkDocument, DataFile("two_steps.bin")},
+       .err = msg::Dump("件数が違います: 文書 36、テーブル 2"),
+       .status = 1},
+      {.what = "a document that cannot be read",
+       .args = {"--document", missing, blink},
+       .err = msg::ReadFailed(missing),
+       .status = 1},
+      {.what = "a document that gives no tables",
+       .args = {"--document", DataFile("short_list.xml"), blink},
+       .err = msg::kConvertFailed,
+       .status = 1},
   };
 }
 
-class DumpCommandTest : public ::testing::TestWithParam<CommandCase> {};
+using DumpCommandTest = ::testing::TestWithParam<CommandCase>;
 
 TEST_P(DumpCommandTest, AnswersWithItsStatus) {
   const CommandCase& c = GetParam();
-  morv::test::ProcessLimits limits;
+  ProcessLimits limits;
   limits.stdout_closed = c.stdout_closed;
   const auto result = RunDump(c.args, limits);
   EXPECT_EQ(result.status, c.status);
@@ -394,3 +374,4 @@ TEST(DumpTest, EveryChangedByteOfATableIsFoundByItsDocument) {
 }
 
 }  // namespace
+}  // namespace morv::test

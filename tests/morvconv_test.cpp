@@ -17,11 +17,8 @@
 #include "converter/OutputFile.h"
 #include "platform/TemporaryCleanup.h"
 
+namespace morv::test {
 namespace {
-
-using morv::test::ReadFile;
-using morv::test::ScratchDir;
-using morv::test::WriteFile;
 
 void Fill(ifp::TMorvDocument& doc, int size, std::vector<int> frames, std::vector<int> textures,
           std::vector<int> palettes) {
@@ -31,41 +28,42 @@ void Fill(ifp::TMorvDocument& doc, int size, std::vector<int> frames, std::vecto
   doc.tex_pattern_data.palette_idx.data = std::move(palettes);
 }
 
-struct ConvertCase {
-  const char* what;
-  int size;
-  std::vector<int> frames, textures, palettes;
-  bool converts;
+// The three tables a document converts to.
+struct Tables {
   std::vector<unsigned> frame_tbl, tex_tbl, pltt_tbl;
+};
+
+struct ConvertCase {
+  const char* what = "";
+  int size = 0;
+  std::vector<int> frames = {}, textures = {}, palettes = {};
+  std::optional<Tables> tables = std::nullopt;  // none: the document does not convert
 };
 
 TEST(ConvertTest, CutsValuesToTheirTableWidthAndNeedsFullLists) {
   const ConvertCase cases[] = {
-      {"plain", 2, {0, 30}, {1, 2}, {0, 0}, true, {0, 30}, {1, 2}, {0, 0}},
+      {"plain", 2, {0, 30}, {1, 2}, {0, 0}, Tables{{0, 30}, {1, 2}, {0, 0}}},
       {"truncated",
        3,
        {65536, 65541, -1},
        {300, 256, -1},
        {255, 44, -2},
-       true,
-       {0, 5, 0xFFFF},
-       {44, 0, 0xFF},
-       {255, 44, 0xFE}},
-      {"longer lists", 1, {7, 8, 9}, {1, 2}, {3, 4, 5}, true, {7}, {1}, {3}},
-      {"size 0", 0, {}, {1}, {}, true, {}, {}, {}},
-      {"short frames", 3, {1, 2}, {1, 2, 3}, {1, 2, 3}, false, {}, {}, {}},
-      {"short textures", 3, {1, 2, 3}, {1, 2}, {1, 2, 3}, false, {}, {}, {}},
-      {"short palettes", 3, {1, 2, 3}, {1, 2, 3}, {}, false, {}, {}, {}},
-      {"negative size", -1, {1}, {1}, {1}, false, {}, {}, {}},
-      {"huge size, no values", 2000000000, {}, {}, {}, false, {}, {}, {}},
+       Tables{{0, 5, 0xFFFF}, {44, 0, 0xFF}, {255, 44, 0xFE}}},
+      {"longer lists", 1, {7, 8, 9}, {1, 2}, {3, 4, 5}, Tables{{7}, {1}, {3}}},
+      {"size 0", 0, {}, {1}, {}, Tables{}},
+      {"short frames", 3, {1, 2}, {1, 2, 3}, {1, 2, 3}},
+      {"short textures", 3, {1, 2, 3}, {1, 2}, {1, 2, 3}},
+      {"short palettes", 3, {1, 2, 3}, {1, 2, 3}, {}},
+      {"negative size", -1, {1}, {1}, {1}},
+      {"huge size, no values", 2000000000},
   };
   for (const ConvertCase& c : cases) {
     SCOPED_TRACE(c.what);
     ifp::TMorvDocument doc;
     Fill(doc, c.size, c.frames, c.textures, c.palettes);
-    morv::MorvConv conv;
-    ASSERT_EQ(conv.Convert(doc), c.converts);
-    if (!c.converts) {
+    MorvConv conv;
+    ASSERT_EQ(conv.Convert(doc), c.tables.has_value());
+    if (!c.tables) {
       // Nothing was allocated: the record is still empty.
       EXPECT_EQ(conv.tbl_num, 0u);
       EXPECT_EQ(conv.frame_tbl, nullptr);
@@ -73,17 +71,18 @@ TEST(ConvertTest, CutsValuesToTheirTableWidthAndNeedsFullLists) {
       EXPECT_EQ(conv.pltt_tbl, nullptr);
       continue;
     }
-    ASSERT_EQ(conv.tbl_num, c.frame_tbl.size());
-    for (std::size_t i = 0; i < c.frame_tbl.size(); ++i) {
-      EXPECT_EQ(conv.frame_tbl[i], c.frame_tbl[i]);
-      EXPECT_EQ(conv.tex_tbl[i], c.tex_tbl[i]);
-      EXPECT_EQ(conv.pltt_tbl[i], c.pltt_tbl[i]);
+    const Tables& t = *c.tables;
+    ASSERT_EQ(conv.tbl_num, t.frame_tbl.size());
+    for (std::size_t i = 0; i < t.frame_tbl.size(); ++i) {
+      EXPECT_EQ(conv.frame_tbl[i], t.frame_tbl[i]);
+      EXPECT_EQ(conv.tex_tbl[i], t.tex_tbl[i]);
+      EXPECT_EQ(conv.pltt_tbl[i], t.pltt_tbl[i]);
     }
   }
 }
 
 TEST(ConvertTest, TablesAreCopiesThatOutliveTheDocument) {
-  morv::MorvConv conv;
+  MorvConv conv;
   {
     ifp::TMorvDocument doc;
     Fill(doc, 2, {10, 20}, {1, 2}, {3, 4});
@@ -117,7 +116,7 @@ TEST(ConvertTest, TablesAreCopiesThatOutliveTheDocument) {
   }
 }
 
-class WriteTest : public ::testing::Test {
+class WriteTest : public ScratchTest<> {
  protected:
   // Writes the tables of a document filled with these lists to `path`;
   // returns Write's result and keeps what it printed.
@@ -125,7 +124,7 @@ class WriteTest : public ::testing::Test {
              std::vector<int> palettes) {
     ifp::TMorvDocument doc;
     Fill(doc, static_cast<int>(frames.size()), frames, textures, palettes);
-    morv::MorvConv conv;
+    MorvConv conv;
     EXPECT_TRUE(conv.Convert(doc));
     ::testing::internal::CaptureStdout();
     const bool result = conv.Write(path.c_str());
@@ -133,7 +132,6 @@ class WriteTest : public ::testing::Test {
     printed = ::testing::internal::GetCapturedStdout();
     return result;
   }
-  ScratchDir dir;
   std::string printed;
 };
 
@@ -160,46 +158,57 @@ TEST_F(WriteTest, WritesTheTableFileByteForByte) {
 // written in place; no temporary file is left behind. Modes and symbolic
 // links are the POSIX rows; each system has its own null device.
 TEST_F(WriteTest, TheTableReplacesWhatThePathLeadsTo) {
-  using morv::test::kSystem;
-  using morv::test::TSystem;
   const std::string table = std::string("\x01\0\0\0\x05\0\x06\x07", 8);
   namespace fs = std::filesystem;
-  fs::create_directory(morv::test::FsPath(dir / "sub"));
+  const fs::perms rw = fs::perms::owner_read | fs::perms::owner_write;
+  const fs::perms rw_r = rw | fs::perms::group_read;
+  fs::create_directory(FsPath(dir / "sub"));
   const struct {
-    const char* what;
-    std::string path;      // given to Write
-    std::string target;    // where the table must be found; empty: nowhere
-    fs::perms mode;        // the target's mode afterwards
-    bool link_stays;       // `path` is still a symbolic link
-    std::string old_name;  // another name of the file, which keeps its old bytes
+    const char* what = "";
+    std::string path = "";                // given to Write
+    std::string target = "";              // where the table must be found; empty: nowhere
+    fs::perms mode = fs::perms::unknown;  // the target's mode afterwards
+    bool link_stays = false;              // `path` is still a symbolic link
+    std::string old_name = "";            // another name of the file, which keeps its old bytes
     std::optional<TSystem> only = std::nullopt;  // the one system the row means something on
   } cases[] = {
-      {"a new file", dir / "new.bin", dir / "new.bin", fs::perms::unknown, false, ""},
-      {"an existing file keeps its mode", dir / "kept.bin", dir / "kept.bin",
-       fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read, false, "",
-       TSystem::kPosix},
-      {"a symbolic link", dir / "link.bin", dir / "sub/real.bin",
-       fs::perms::owner_read | fs::perms::owner_write, true, "", TSystem::kPosix},
-      {"a symbolic link to nothing yet", dir / "dangling.bin", dir / "sub/later.bin",
-       fs::perms::unknown, true, "", TSystem::kPosix},
-      {"a device", "/dev/null", "", fs::perms::unknown, false, "", TSystem::kPosix},
-      {"a file with a second hard link is replaced by a new file", dir / "hard.bin",
-       dir / "hard.bin", fs::perms::owner_read | fs::perms::owner_write, false, dir / "second.bin",
-       TSystem::kPosix},
-      {"an existing file", dir / "old.bin", dir / "old.bin", fs::perms::unknown, false, "",
-       TSystem::kWindows},
-      {"the null device", "NUL", "", fs::perms::unknown, false, "", TSystem::kWindows},
+      {.what = "a new file", .path = dir / "new.bin", .target = dir / "new.bin"},
+      {.what = "an existing file keeps its mode",
+       .path = dir / "kept.bin",
+       .target = dir / "kept.bin",
+       .mode = rw_r,
+       .only = TSystem::kPosix},
+      {.what = "a symbolic link",
+       .path = dir / "link.bin",
+       .target = dir / "sub/real.bin",
+       .mode = rw,
+       .link_stays = true,
+       .only = TSystem::kPosix},
+      {.what = "a symbolic link to nothing yet",
+       .path = dir / "dangling.bin",
+       .target = dir / "sub/later.bin",
+       .link_stays = true,
+       .only = TSystem::kPosix},
+      {.what = "a device", .path = "/dev/null", .only = TSystem::kPosix},
+      {.what = "a file with a second hard link is replaced by a new file",
+       .path = dir / "hard.bin",
+       .target = dir / "hard.bin",
+       .mode = rw,
+       .old_name = dir / "second.bin",
+       .only = TSystem::kPosix},
+      {.what = "an existing file",
+       .path = dir / "old.bin",
+       .target = dir / "old.bin",
+       .only = TSystem::kWindows},
+      {.what = "the null device", .path = "NUL", .only = TSystem::kWindows},
   };
   std::vector<std::string> expected_names{"new.bin", "sub"};
   if (kSystem == TSystem::kPosix) {
-    WriteFile(dir / "kept.bin", "old");
-    fs::permissions(dir / "kept.bin", cases[1].mode);
-    WriteFile(dir / "sub/real.bin", "old");
-    fs::permissions(dir / "sub/real.bin", cases[2].mode);
+    fs::permissions(WriteFile(dir / "kept.bin", "old"), rw_r);
+    fs::permissions(WriteFile(dir / "sub/real.bin", "old"), rw);
     fs::create_symlink("sub/real.bin", dir / "link.bin");
     fs::create_symlink(dir / "sub/later.bin", dir / "dangling.bin");
-    WriteFile(dir / "hard.bin", "old");
-    fs::permissions(dir / "hard.bin", cases[5].mode);
+    fs::permissions(WriteFile(dir / "hard.bin", "old"), rw);
     fs::create_hard_link(dir / "hard.bin", dir / "second.bin");
     expected_names.insert(expected_names.end(),
                           {"dangling.bin", "hard.bin", "kept.bin", "later.bin", "link.bin",
@@ -209,7 +218,7 @@ TEST_F(WriteTest, TheTableReplacesWhatThePathLeadsTo) {
     expected_names.push_back("old.bin");
   }
   for (const auto& c : cases) {
-    if (c.only && *c.only != kSystem) continue;
+    if (ForOtherSystem(c.only)) continue;
     SCOPED_TRACE(c.what);
     ASSERT_TRUE(Write(c.path, {5}, {6}, {7}));
     EXPECT_EQ(printed, "");
@@ -219,7 +228,7 @@ TEST_F(WriteTest, TheTableReplacesWhatThePathLeadsTo) {
     if (c.mode != fs::perms::unknown) {
       EXPECT_EQ(fs::status(c.target).permissions(), c.mode);
     }
-    EXPECT_EQ(fs::is_symlink(morv::test::FsPath(c.path)), c.link_stays);
+    EXPECT_EQ(fs::is_symlink(FsPath(c.path)), c.link_stays);
     if (!c.old_name.empty()) {
       EXPECT_EQ(ReadFile(c.old_name), "old");
     }
@@ -238,81 +247,91 @@ TEST_F(WriteTest, AFileThatCannotBeCreatedIsReportedWithItsPath) {
     EXPECT_FALSE(Write(path, {1}, {1}, {1}));
     // Captured in this process, the text comes back without the console's
     // CR of Windows.
-    EXPECT_EQ(morv::test::ConsoleText(printed), morv::test::msg::CannotCreate(path));
+    EXPECT_EQ(ConsoleText(printed), msg::CannotCreate(path));
   }
 }
 
 TEST_F(WriteTest, DataThatFailsOnlyAtCloseFailsTheWrite) {
-  if (morv::test::kSystem != morv::test::TSystem::kPosix) {
+  if (kSystem != TSystem::kPosix) {
     GTEST_SKIP() << "a device that takes data and fails at close is /dev/full, only on POSIX";
   }
   EXPECT_FALSE(Write("/dev/full", {1, 2}, {1, 2}, {1, 2}));
   EXPECT_EQ(printed, "");
 }
 
-using Staging = morv::OutputFile::Staging;
+using Staging = OutputFile::Staging;
 
 // Either kind of temporary file: it holds the table until Keep puts it in
 // place, and is gone afterwards, or when the output is given up.
 // Symbolic links and /dev/null are POSIX's rows, NUL Windows's.
 TEST(OutputFileTest, EitherTemporaryFileHoldsTheTableUntilItIsWhole) {
   namespace fs = std::filesystem;
-  using morv::test::kSystem;
-  using morv::test::MakesUnnamedFiles;
-  using morv::test::Temporaries;
-  using morv::test::TSystem;
   ScratchDir dir;
   fs::create_directory(dir / "sub");
   const bool unnamed = MakesUnnamedFiles(dir.path());
   const fs::perms kept = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+  // Every name the rows give, beside which nothing must be left.
+  const std::vector<std::string> names = {"new.bin",  "kept.bin", "link.bin",
+                                          "none.bin", "sub",      "real.bin"};
   const struct {
-    const char* what;
-    std::string path;                            // opened
-    std::string target;                          // where the bytes end up
-    bool existing;                               // the target holds "old" before
-    bool commit;                                 // false: the output is given up
-    bool replaces;                               // written to a temporary file (false: in place)
+    const char* what = "";
+    std::string path = "";                       // opened
+    std::string target = "";                     // where the bytes end up
+    bool existing = false;                       // the target holds "old" before
+    bool given_up = false;                       // the output is given up rather than kept
+    bool in_place = false;                       // written in place rather than to a temporary file
     std::optional<TSystem> only = std::nullopt;  // the one system the row means something on
   } cases[] = {
-      {"a new file", dir / "new.bin", dir / "new.bin", false, true, true},
-      {"an existing file", dir / "kept.bin", dir / "kept.bin", true, true, true},
-      {"a symbolic link", dir / "link.bin", dir / "sub/real.bin", true, true, true,
-       TSystem::kPosix},
-      {"an output given up", dir / "kept.bin", dir / "kept.bin", true, false, true},
-      {"a new output given up", dir / "none.bin", dir / "none.bin", false, false, true},
-      {"a device", "/dev/null", "", false, true, false, TSystem::kPosix},
-      {"the null device", "NUL", "", false, true, false, TSystem::kWindows},
+      {.what = "a new file", .path = dir / "new.bin", .target = dir / "new.bin"},
+      {.what = "an existing file",
+       .path = dir / "kept.bin",
+       .target = dir / "kept.bin",
+       .existing = true},
+      {.what = "a symbolic link",
+       .path = dir / "link.bin",
+       .target = dir / "sub/real.bin",
+       .existing = true,
+       .only = TSystem::kPosix},
+      {.what = "an output given up",
+       .path = dir / "kept.bin",
+       .target = dir / "kept.bin",
+       .existing = true,
+       .given_up = true},
+      {.what = "a new output given up",
+       .path = dir / "none.bin",
+       .target = dir / "none.bin",
+       .given_up = true},
+      {.what = "a device", .path = "/dev/null", .in_place = true, .only = TSystem::kPosix},
+      {.what = "the null device", .path = "NUL", .in_place = true, .only = TSystem::kWindows},
   };
   if (kSystem == TSystem::kPosix) fs::create_symlink("sub/real.bin", dir / "link.bin");
   for (const Staging staging : {Staging::kUnnamed, Staging::kNamed}) {
     for (const auto& c : cases) {
-      if (c.only && *c.only != kSystem) continue;
+      if (ForOtherSystem(c.only)) continue;
       SCOPED_TRACE(std::string(c.what) + (staging == Staging::kNamed ? ", named" : ", unnamed"));
       if (c.existing) {
-        WriteFile(c.target, "old");
-        fs::permissions(c.target, kept);
+        fs::permissions(WriteFile(c.target, "old"), kept);
       } else if (!c.target.empty()) {
         fs::remove(c.target);
       }
       {
-        std::optional<morv::OutputFile> output =
-            morv::OutputFile::Create(c.path.c_str(), 9, staging);
+        std::optional<OutputFile> output = OutputFile::Create(c.path.c_str(), 9, staging);
         ASSERT_TRUE(output.has_value());
-        EXPECT_EQ(output->Replaces(), c.replaces);
+        EXPECT_EQ(output->Replaces(), !c.in_place);
         ASSERT_TRUE(output->Write("new table", 9));
         // The path holds what it held; only a named temporary file is seen.
         if (!c.target.empty()) {
           EXPECT_EQ(fs::exists(c.target) ? ReadFile(c.target) : "", c.existing ? "old" : "");
           const fs::path beside = fs::path(c.target).parent_path();
           const bool named = staging == Staging::kNamed || !unnamed;
-          EXPECT_EQ(Temporaries(beside).size(), named ? 1u : 0u);
+          EXPECT_EQ(Leftovers(beside, names).size(), named ? 1u : 0u);
         }
-        if (c.commit) {
+        if (!c.given_up) {
           EXPECT_TRUE(output->Keep());
         }
       }
       if (!c.target.empty()) {
-        if (c.commit) {
+        if (!c.given_up) {
           EXPECT_EQ(ReadFile(c.target), "new table");
         } else {
           EXPECT_EQ(fs::exists(c.target) ? ReadFile(c.target) : "", c.existing ? "old" : "");
@@ -320,7 +339,7 @@ TEST(OutputFileTest, EitherTemporaryFileHoldsTheTableUntilItIsWhole) {
         if (c.existing && kSystem == TSystem::kPosix) {
           EXPECT_EQ(fs::status(c.target).permissions(), kept);
         }
-        EXPECT_EQ(Temporaries(fs::path(c.target).parent_path()), std::vector<std::string>{});
+        EXPECT_EQ(Leftovers(fs::path(c.target).parent_path(), names), std::vector<std::string>{});
       }
       EXPECT_EQ(fs::is_symlink(dir / "link.bin"), kSystem == TSystem::kPosix);
     }
@@ -329,14 +348,13 @@ TEST(OutputFileTest, EitherTemporaryFileHoldsTheTableUntilItIsWhole) {
 
 TEST(MessagesTest, AreTheShiftJisBytesOfTheirTexts) {
   namespace m = morv::msg;
-  namespace t = morv::test::msg;
+  namespace t = msg;
   const struct {
     const char* literal;
     std::string encoded;  // the text encoded independently of the literal
     std::size_t bytes;
   } messages[] = {
-      {m::kFrameworkInitFailed, morv::test::ConsoleText(morv::test::Encode("MFCの初期化失敗\n")),
-       16},
+      {m::kFrameworkInitFailed, ConsoleText(Encode("MFCの初期化失敗\n")), 16},
       {m::kTooFewArguments, t::kTooFewArguments, 19},
       {m::kReadFailed, t::ReadFailed("%s"), 16},
       {m::kConvertFailed, t::kConvertFailed, 17},
@@ -350,8 +368,9 @@ TEST(MessagesTest, AreTheShiftJisBytesOfTheirTexts) {
   for (const auto& message : messages) {
     EXPECT_EQ(std::strlen(message.literal), message.bytes) << message.encoded;
     // As the console shows them: with CR LF on Windows.
-    EXPECT_EQ(morv::test::ConsoleText(message.literal), message.encoded);
+    EXPECT_EQ(ConsoleText(message.literal), message.encoded);
   }
 }
 
 }  // namespace
+}  // namespace morv::test

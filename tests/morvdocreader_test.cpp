@@ -15,59 +15,53 @@
 #include "IntermediateFileParser/MorvDocument.h"
 #include "TestSupport.h"
 
-namespace ifp {
+namespace morv::test {
 namespace {
 
-using morv::test::ScratchDir;
-using morv::test::WriteFile;
-
-class MorvDocReaderTest : public morv::test::XmlPlatformTest {
+class MorvDocReaderTest : public ScratchTest<XmlPlatformTest> {
  protected:
   // Reads a document whose body is `body` into a fresh document.
   bool ReadBody(const std::string& body) {
-    doc = std::make_unique<TMorvDocument>();
-    const std::string path = dir / "doc.xml";
-    WriteFile(path, "<doc><head/><body>" + body + "</body></doc>");
-    return reader.Read(doc.get(), path.c_str());
+    doc = std::make_unique<ifp::TMorvDocument>();
+    return reader.Read(doc.get(), WriteFile(dir / "doc.xml", Document({.body = body})).c_str());
   }
-  ScratchDir dir;
-  TMorvDocReader reader;
-  std::unique_ptr<TMorvDocument> doc;
+  ifp::TMorvDocReader reader;
+  std::unique_ptr<ifp::TMorvDocument> doc;
 };
 
 struct InfoCase {
-  std::string attributes;
-  bool reads;
-  int frame_size, tool_start_frame, tool_end_frame;
-  bool compress_material;
-  std::vector<int> material_size;
+  std::string attributes = "";
+  bool reads = true;
+  int frame_size = 0, tool_start_frame = 0, tool_end_frame = 0;
+  bool compress_material = false;
+  std::vector<int> material_size = {};
 };
 
 TEST_F(MorvDocReaderTest, PatternInfoAttributes) {
   const InfoCase cases[] = {
-      {"frame_size='12abc' tool_start_frame='abc' tool_end_frame=' +7'", true, 12, 0, 7, false, {}},
-      {"frame_size='3000000000' tool_start_frame='-3000000000'",
-       true,
-       INT_MAX,
-       INT_MIN,
-       0,
-       false,
-       {}},
-      {"compress_material='on' material_size='4 2'", true, 0, 0, 0, true, {4, 2}},
-      {"compress_material='On'", true, 0, 0, 0, false, {}},
-      {"compress_material='ON'", true, 0, 0, 0, false, {}},
-      {"compress_material='1'", true, 0, 0, 0, false, {}},
-      {"compress_material='on '", true, 0, 0, 0, false, {}},
-      {"compress_material=''", true, 0, 0, 0, false, {}},
-      {"material_size='4'", false, 0, 0, 0, false, {4}},
-      {"material_size='1 2 3'", false, 0, 0, 0, false, {1, 2}},
-      {"material_size='1&#9;2'", true, 0, 0, 0, false, {1, 2}},
-      {"Frame_size='5' frame_size='6' FRAME_SIZE='7'", true, 6, 0, 0, false, {}},
+      {.attributes = "frame_size='12abc' tool_start_frame='abc' tool_end_frame=' +7'",
+       .frame_size = 12,
+       .tool_end_frame = 7},
+      {.attributes = "frame_size='3000000000' tool_start_frame='-3000000000'",
+       .frame_size = INT_MAX,
+       .tool_start_frame = INT_MIN},
+      {.attributes = "compress_material='on' material_size='4 2'",
+       .compress_material = true,
+       .material_size = {4, 2}},
+      {.attributes = "compress_material='On'"},
+      {.attributes = "compress_material='ON'"},
+      {.attributes = "compress_material='1'"},
+      {.attributes = "compress_material='on '"},
+      {.attributes = "compress_material=''"},
+      {.attributes = "material_size='4'", .reads = false, .material_size = {4}},
+      {.attributes = "material_size='1 2 3'", .reads = false, .material_size = {1, 2}},
+      {.attributes = "material_size='1&#9;2'", .material_size = {1, 2}},
+      {.attributes = "Frame_size='5' frame_size='6' FRAME_SIZE='7'", .frame_size = 6},
   };
   for (const InfoCase& c : cases) {
     SCOPED_TRACE(c.attributes);
     EXPECT_EQ(ReadBody("<tex_pattern_info " + c.attributes + "/>"), c.reads);
-    const ELE_tex_pattern_info& info = doc->tex_pattern_info;
+    const ifp::ELE_tex_pattern_info& info = doc->tex_pattern_info;
     EXPECT_EQ(info.frame_size, c.frame_size);
     EXPECT_EQ(info.tool_start_frame, c.tool_start_frame);
     EXPECT_EQ(info.tool_end_frame, c.tool_end_frame);
@@ -100,7 +94,7 @@ TEST_F(MorvDocReaderTest, NameListsKeepDocumentOrderWhateverTheDeclaredSize) {
                "<x><image_name index='99' name='too deep'/></x>"
                "</tex_pattern_list_data>"
                "<image_name index='98' name='too shallow'/>"));
-  const ELE_tex_pattern_list_data& lists = doc->tex_pattern_list_data;
+  const ifp::ELE_tex_pattern_list_data& lists = doc->tex_pattern_list_data;
   EXPECT_EQ(lists.image_size, 2);
   EXPECT_EQ(lists.palette_size, 2000000000);
   ASSERT_EQ(lists.image_name.size(), 3u);
@@ -132,7 +126,7 @@ TEST_F(MorvDocReaderTest, AnAbsurdDeclaredCountReservesNoMoreThanTheDocumentCanH
   };
   for (const char* name : {"frame_idx", "image_idx", "palette_idx"}) {
     ASSERT_FALSE(ReadBody(padding + "<d><" + name + " size='2000000000'>1</" + name + "></d>"));
-    const ELE_tex_pattern_data& data = doc->tex_pattern_data;
+    const ifp::ELE_tex_pattern_data& data = doc->tex_pattern_data;
     capacities.push_back(std::max({data.frame_idx.data.capacity(), data.image_idx.data.capacity(),
                                    data.palette_idx.data.capacity()}));
   }
@@ -148,10 +142,10 @@ TEST_F(MorvDocReaderTest, PatternAnmRecords) {
                "<tex_pattern_anm index='1' material_name='mat' data_size='36' data_head='4'/>"
                "<tex_pattern_anm material_name='m2'/>"
                "</tex_pattern_anm_array>"));
-  const ELE_tex_pattern_anm_array& array = doc->tex_pattern_anm_array;
+  const ifp::ELE_tex_pattern_anm_array& array = doc->tex_pattern_anm_array;
   EXPECT_EQ(array.size, -5);
   ASSERT_EQ(array.tex_pattern_anm.size(), 2u);
-  const ELE_tex_pattern_anm& first = *array.tex_pattern_anm[0];
+  const ifp::ELE_tex_pattern_anm& first = *array.tex_pattern_anm[0];
   EXPECT_EQ(first.index, 1);
   EXPECT_EQ(first.material_name, "mat");
   EXPECT_EQ(first.data_size, 36);
@@ -228,20 +222,20 @@ TEST_P(MorvDocReaderListTest, IsReadAndItsCountChecked) {
   const ListCase& c = GetParam();
   EXPECT_EQ(ReadBody(c.body), c.reads);
   EXPECT_EQ(reader.GetFailure().kind,
-            c.reads ? TReadFailure::TKind::kNone : TReadFailure::TKind::kCount);
+            c.reads ? ifp::TReadFailure::TKind::kNone : ifp::TReadFailure::TKind::kCount);
   EXPECT_EQ(doc->tex_pattern_data.frame_idx.size, c.size);
   EXPECT_EQ(doc->tex_pattern_data.frame_idx.data, c.frames);
 }
 
 INSTANTIATE_TEST_SUITE_P(IndexLists, MorvDocReaderListTest, ::testing::ValuesIn(kListCases),
-                         morv::test::NameRowByWhat());
+                         NameRowByWhat());
 
 TEST_F(MorvDocReaderTest, EachListHasItsOwnElement) {
   ASSERT_TRUE(
       ReadBody("<tex_pattern_data><frame_idx size='2'>0 30</frame_idx>"
                "<image_idx size='3'>1 2 3</image_idx><palette_idx size='1'>-4</palette_idx>"
                "</tex_pattern_data>"));
-  const ELE_tex_pattern_data& data = doc->tex_pattern_data;
+  const ifp::ELE_tex_pattern_data& data = doc->tex_pattern_data;
   EXPECT_EQ(data.frame_idx.data, (std::vector<int>{0, 30}));
   EXPECT_EQ(data.image_idx.size, 3);
   EXPECT_EQ(data.image_idx.data, (std::vector<int>{1, 2, 3}));
@@ -264,15 +258,14 @@ TEST_F(MorvDocReaderTest, AHugeListStraddlingTheParsersBufferReadsWhole) {
 }
 
 TEST_F(MorvDocReaderTest, HeadElementsBeforeTheBodyNeverReachTheVocabulary) {
-  doc = std::make_unique<TMorvDocument>();
-  const std::string path = dir / "head.xml";
-  WriteFile(path,
-            "<doc><head><x><frame_idx size='1'>1 2 3</frame_idx></x>"
-            "<tex_pattern_info frame_size='5'/></head></doc>");
+  doc = std::make_unique<ifp::TMorvDocument>();
+  const std::string path = WriteFile(dir / "head.xml",
+                                     "<doc><head><x><frame_idx size='1'>1 2 3</frame_idx></x>"
+                                     "<tex_pattern_info frame_size='5'/></head></doc>");
   ASSERT_TRUE(reader.Read(doc.get(), path.c_str()));
   EXPECT_EQ(doc->tex_pattern_data.frame_idx.size, 0);
   EXPECT_EQ(doc->tex_pattern_info.frame_size, 0);
 }
 
 }  // namespace
-}  // namespace ifp
+}  // namespace morv::test

@@ -18,17 +18,14 @@
 #include "IntermediateFileParser/XmlDocument.h"
 #include "TestSupport.h"
 
-namespace ifp {
+namespace morv::test {
 namespace {
 
-using morv::test::DeclaredAttributes;
-using morv::test::Encode;
-using morv::test::Entity;
-using morv::test::ScratchDir;
-using morv::test::WriteFile;
+using TKind = ifp::TReadFailure::TKind;
+using TLimit = ifp::TReadFailure::TLimit;
 
 // Records what reaches the body hooks, one line per call.
-class RecordingReader : public TXmlDocReader {
+class RecordingReader : public ifp::TXmlDocReader {
  public:
   using TXmlDocReader::Read;
   std::vector<std::string> events;
@@ -48,17 +45,14 @@ class RecordingReader : public TXmlDocReader {
   }
 };
 
-class XmlDocReaderTest : public morv::test::XmlPlatformTest {
+class XmlDocReaderTest : public ScratchTest<XmlPlatformTest> {
  protected:
   // Reads `xml` from a file; the events and the document stay for checking.
   bool Read(const std::string& xml) {
-    const std::string path = dir / "doc.xml";
-    WriteFile(path, xml);
-    return reader.Read(&doc, path.c_str());
+    return reader.Read(&doc, WriteFile(dir / "doc.xml", xml).c_str());
   }
-  ScratchDir dir;
   RecordingReader reader;
-  TXmlDocument doc;
+  ifp::TXmlDocument doc;
 };
 
 struct RegionCase {
@@ -127,190 +121,90 @@ TEST_F(XmlDocReaderTest, ARunLongerThanTheParsersBufferArrivesInOneCall) {
 }
 
 struct HeadCase {
-  const char* what;
-  std::string xml;
-  ELE_create create;
-  ELE_generator generator;
-  std::string title;
-  std::string comment;
+  std::string what = "";
+  std::string xml = "";
+  ifp::ELE_create create = {};
+  ifp::ELE_generator generator = {};
+  std::string title = "";
+  std::string comment = "";
 };
 
+// A document whose head is a title of these bytes, in this encoding.
+std::string Titled(const std::string& encoding, const std::string& title) {
+  return Document({.encoding = encoding, .head = "<head><title>" + title + "</title></head>"});
+}
+
 TEST_F(XmlDocReaderTest, TheHeadFillsCreateGeneratorTitleAndComment) {
-  const HeadCase cases[] = {
-      {"some create attributes",
-       "<r><head><create user='u' date='d' other='o'/></head><body/></r>",
-       {"u", "", "d", ""},
-       {},
-       "",
-       ""},
-      {"two create elements overwrite only what they name",
-       "<r><head><create user='u' host='h'/><create host='h2' source='s'/></head></r>",
-       {"u", "h2", "", "s"},
-       {},
-       "",
-       ""},
-      {"create and generator nested deeper, before the body",
-       "<r><head><x><y><create user='deep'/><generator name='g' version='2.0'/></y></x></head>"
-       "</r>",
-       {"deep", "", "", ""},
-       {"g", "2.0"},
-       "",
-       ""},
-      {"create, title and comment after the body change nothing",
-       "<r><head/><body><create user='late'/><title>late</title><comment>c</comment></body></r>",
-       {},
-       {},
-       "",
-       ""},
-      {"a title over several lines is kept verbatim",
-       "<r><head><title>\n  first line\n\tsecond  </title><comment> c </comment></head></r>",
-       {},
-       {},
-       "\n  first line\n\tsecond  ",
-       " c "},
-      {"references in a title",
-       "<r><head><title>Tom &amp; Jerry &#x41;<!-- -->B</title></head></r>",
-       {},
-       {},
-       "Tom & Jerry AB",
-       ""},
-      {"text before a child element of the title",
-       "<r><head><title>before<b>inner</b>after</title></head></r>",
-       {},
-       {},
-       "before",
-       ""},
+  std::vector<HeadCase> cases = {
+      {.what = "some create attributes",
+       .xml = "<r><head><create user='u' date='d' other='o'/></head><body/></r>",
+       .create = {"u", "", "d", ""}},
+      {.what = "two create elements overwrite only what they name",
+       .xml = "<r><head><create user='u' host='h'/><create host='h2' source='s'/></head></r>",
+       .create = {"u", "h2", "", "s"}},
+      {.what = "create and generator nested deeper, before the body",
+       .xml = "<r><head><x><y><create user='deep'/><generator name='g' version='2.0'/></y></x>"
+              "</head></r>",
+       .create = {"deep", "", "", ""},
+       .generator = {"g", "2.0"}},
+      {.what = "create, title and comment after the body change nothing",
+       .xml = "<r><head/><body><create user='late'/><title>late</title><comment>c</comment>"
+              "</body></r>"},
+      {.what = "a title over several lines is kept verbatim",
+       .xml = "<r><head><title>\n  first line\n\tsecond  </title><comment> c </comment></head></r>",
+       .title = "\n  first line\n\tsecond  ",
+       .comment = " c "},
+      {.what = "references in a title",
+       .xml = "<r><head><title>Tom &amp; Jerry &#x41;<!-- -->B</title></head></r>",
+       .title = "Tom & Jerry AB"},
+      {.what = "text before a child element of the title",
+       .xml = "<r><head><title>before<b>inner</b>after</title></head></r>",
+       .title = "before"},
       // Shift_JIS reads alike on every system, bytes outside the code page
       // included: an unassigned pair is the replacement character, which
       // narrows to "?"; 0x1C is the tool chain's DEL.
-      {"unassigned Shift_JIS pairs",
-       "<?xml version='1.0' encoding='Shift_JIS'?><r><head><title>a\x85\x40"
-       "b\xEB\x40\xEF\xFC\xFC\x4C\x81\xAD\x87\x9F</title></head></r>",
-       {},
-       {},
-       "a?b?????",
-       ""},
-      {"Shift_JIS at the edges of the code page",
-       "<?xml version='1.0' encoding='Shift_JIS'?><r><head><title>\xA1\xDF\x81\x40\x81\x80"
-       "\xF0\x40\xFC\x4B\x1C</title></head></r>",
-       {},
-       {},
-       "\xA1\xDF\x81\x40\x81\x80\xF0\x40\xFC\x4B\x7F",
-       ""},
-      // EUC-JP under every name the tool chain's documents give it: the
-      // characters of Shift_JIS, row 13 included; JIS X 0212,
-      // after 0x8F, has no Shift_JIS form.
-      {"EUC-JP as EUC-JP",
-       "<?xml version='1.0' encoding='EUC-JP'?><r><head><title>\xA4\xDE\xA1\xC1\xAD\xA1\x8E\xB1"
-       "\x8F\xB0\xA1</title></head></r>",
-       {},
-       {},
-       "\x82\xDC\x81\x60\x87\x40\xB1?",
-       ""},
-      {"EUC-JP as eucJP",
-       "<?xml version='1.0' encoding='eucJP'?><r><head><title>\xA4\xDE\xA1\xC1\xAD\xA1\x8E\xB1"
-       "\x8F\xB0\xA1</title></head></r>",
-       {},
-       {},
-       "\x82\xDC\x81\x60\x87\x40\xB1?",
-       ""},
-      {"EUC-JP as x-euc-jp",
-       "<?xml version='1.0' encoding='x-euc-jp'?><r><head><title>\xA4\xDE\xA1\xC1\xAD\xA1\x8E\xB1"
-       "\x8F\xB0\xA1</title></head></r>",
-       {},
-       {},
-       "\x82\xDC\x81\x60\x87\x40\xB1?",
-       ""},
-      {"EUC-JP as ujis",
-       "<?xml version='1.0' encoding='ujis'?><r><head><title>\xA4\xDE\xA1\xC1\xAD\xA1\x8E\xB1"
-       "\x8F\xB0\xA1</title></head></r>",
-       {},
-       {},
-       "\x82\xDC\x81\x60\x87\x40\xB1?",
-       ""},
-      {"EUC-JP as eucjis",
-       "<?xml version='1.0' encoding='eucjis'?><r><head><title>\xA4\xDE\xA1\xC1\xAD\xA1\x8E\xB1"
-       "\x8F\xB0\xA1</title></head></r>",
-       {},
-       {},
-       "\x82\xDC\x81\x60\x87\x40\xB1?",
-       ""},
-      {"EUC-JP as csEUCPkdFmtJapanese",
-       "<?xml version='1.0' "
-       "encoding='csEUCPkdFmtJapanese'?><r><head><title>\xA4\xDE\xA1\xC1\xAD\xA1\x8E\xB1"
-       "\x8F\xB0\xA1</title></head></r>",
-       {},
-       {},
-       "\x82\xDC\x81\x60\x87\x40\xB1?",
-       ""},
-      {"EUC-JP as Extended_UNIX_Code_Packed_Format_for_Japanese",
-       "<?xml version='1.0' "
-       "encoding='Extended_UNIX_Code_Packed_Format_for_Japanese'?><r><head><title>"
-       "\xA4\xDE\xA1\xC1\xAD\xA1\x8E\xB1"
-       "\x8F\xB0\xA1</title></head></r>",
-       {},
-       {},
-       "\x82\xDC\x81\x60\x87\x40\xB1?",
-       ""},
-      // ISO-2022-JP under the names the tool chain's documents give it: JIS X
-      // 0208 as in Shift_JIS, half-width katakana after ESC ( I.
-      {"ISO-2022-JP as ISO-2022-JP",
-       "<?xml version='1.0' encoding='ISO-2022-JP'?><r><head><title>\x1B$B$^!A-!\x1B(I1"
-       "\x1B(B</title></head></r>",
-       {},
-       {},
-       "\x82\xDC\x81\x60\x87\x40\xB1",
-       ""},
-      {"ISO-2022-JP as csISO2022JP",
-       "<?xml version='1.0' encoding='csISO2022JP'?><r><head><title>\x1B$B$^!A-!\x1B(I1"
-       "\x1B(B</title></head></r>",
-       {},
-       {},
-       "\x82\xDC\x81\x60\x87\x40\xB1",
-       ""},
-      {"ISO-2022-JP as x-windows-50220",
-       "<?xml version='1.0' encoding='x-windows-50220'?><r><head><title>\x1B$B$^!A-!\x1B(I1"
-       "\x1B(B</title></head></r>",
-       {},
-       {},
-       "\x82\xDC\x81\x60\x87\x40\xB1",
-       ""},
-      {"ISO-2022-JP as iso2022jp",
-       "<?xml version='1.0' encoding='iso2022jp'?><r><head><title>\x1B$B$^!A-!\x1B(I1"
-       "\x1B(B</title></head></r>",
-       {},
-       {},
-       "\x82\xDC\x81\x60\x87\x40\xB1",
-       ""},
+      {.what = "unassigned Shift_JIS pairs",
+       .xml = Titled("Shift_JIS",
+                     "a\x85\x40"
+                     "b\xEB\x40\xEF\xFC\xFC\x4C\x81\xAD\x87\x9F"),
+       .title = "a?b?????"},
+      {.what = "Shift_JIS at the edges of the code page",
+       .xml = Titled("Shift_JIS", "\xA1\xDF\x81\x40\x81\x80\xF0\x40\xFC\x4B\x1C"),
+       .title = "\xA1\xDF\x81\x40\x81\x80\xF0\x40\xFC\x4B\x7F"},
       // A line end returns to ASCII, unless it ends a lone byte of a pair.
-      {"ISO-2022-JP line ends",
-       "<?xml version='1.0' encoding='ISO-2022-JP'?><r><head><title>\x1B$B$^\r\n$^\x1B$B$\n$^"
-       "\x1B(B</title></head></r>",
-       {},
-       {},
-       "\x82\xDC\n$^?\x82\xDC",
-       ""},
+      {.what = "ISO-2022-JP line ends",
+       .xml = Titled("ISO-2022-JP", "\x1B$B$^\r\n$^\x1B$B$\n$^\x1B(B"),
+       .title = "\x82\xDC\n$^?\x82\xDC"},
       // A malformed sequence is a replacement character, which reads on:
       // escape sequences of other encodings whole, an unknown ESC alone,
       // two designations in a row, SO, an unassigned pair.
-      {"ISO-2022-JP malformed sequences",
-       "<?xml version='1.0' encoding='ISO-2022-JP'?><r><head><title>a\x1B$(Db\x1BNc\x1B$B"
-       "\x1B(Bd\x0E\x1B$B\"/\x1B(B</title></head></r>",
-       {},
-       {},
-       "a?b?Nc?d??",
-       ""},
-      {"empty and self-closing titles change nothing",
-       "<r><head><title>kept</title><title/><title></title></head></r>",
-       {},
-       {},
-       "kept",
-       ""},
+      {.what = "ISO-2022-JP malformed sequences",
+       .xml = Titled("ISO-2022-JP", "a\x1B$(Db\x1BNc\x1B$B\x1B(Bd\x0E\x1B$B\"/\x1B(B"),
+       .title = "a?b?Nc?d??"},
+      {.what = "empty and self-closing titles change nothing",
+       .xml = "<r><head><title>kept</title><title/><title></title></head></r>",
+       .title = "kept"},
   };
+  // EUC-JP under every name the tool chain's documents give it: the
+  // characters of Shift_JIS, row 13 included; JIS X 0212, after 0x8F, has no
+  // Shift_JIS form.
+  for (const char* name : {"EUC-JP", "eucJP", "x-euc-jp", "ujis", "eucjis", "csEUCPkdFmtJapanese",
+                           "Extended_UNIX_Code_Packed_Format_for_Japanese"}) {
+    cases.push_back({.what = std::string("EUC-JP as ") + name,
+                     .xml = Titled(name, "\xA4\xDE\xA1\xC1\xAD\xA1\x8E\xB1\x8F\xB0\xA1"),
+                     .title = "\x82\xDC\x81\x60\x87\x40\xB1?"});
+  }
+  // ISO-2022-JP under the names the tool chain's documents give it: JIS X
+  // 0208 as in Shift_JIS, half-width katakana after ESC ( I.
+  for (const char* name : {"ISO-2022-JP", "csISO2022JP", "x-windows-50220", "iso2022jp"}) {
+    cases.push_back({.what = std::string("ISO-2022-JP as ") + name,
+                     .xml = Titled(name, "\x1B$B$^!A-!\x1B(I1\x1B(B"),
+                     .title = "\x82\xDC\x81\x60\x87\x40\xB1"});
+  }
   for (const HeadCase& c : cases) {
     SCOPED_TRACE(c.what);
-    TXmlDocument fresh;
-    ASSERT_TRUE(reader.Read(&fresh, (WriteFile(dir / "h.xml", c.xml), (dir / "h.xml").c_str())));
+    ifp::TXmlDocument fresh;
+    ASSERT_TRUE(reader.Read(&fresh, WriteFile(dir / "h.xml", c.xml).c_str()));
     EXPECT_EQ(fresh.create.user, c.create.user);
     EXPECT_EQ(fresh.create.host, c.create.host);
     EXPECT_EQ(fresh.create.date, c.create.date);
@@ -339,9 +233,8 @@ TEST_F(XmlDocReaderTest, TheHeadReadsTheSameFromEveryEncoding) {
     SCOPED_TRACE(e.declared);
     const std::string xml = Encode(
         "<?xml version='1.0' encoding='" + std::string(e.declared) + "'?>" + body, e.iconv_name);
-    TXmlDocument fresh;
-    WriteFile(dir / "enc.xml", xml);
-    ASSERT_TRUE(reader.Read(&fresh, (dir / "enc.xml").c_str()));
+    ifp::TXmlDocument fresh;
+    ASSERT_TRUE(reader.Read(&fresh, WriteFile(dir / "enc.xml", xml).c_str()));
     EXPECT_EQ(fresh.title, expected);
   }
 }
@@ -351,11 +244,10 @@ TEST_F(XmlDocReaderTest, TheHeadReadsTheSameFromEveryEncoding) {
 TEST_F(XmlDocReaderTest, PathsAreOpenedByTheirExactBytes) {
   const std::string document = "<r><head><title>ok</title></head><body/></r>";
   std::vector<std::string> names{"テクスチャ.xml", "Grüße €.xml"};
-  if (morv::test::kSystem == morv::test::TSystem::kPosix) names.push_back(Encode("パターン.xml"));
+  if (kSystem == TSystem::kPosix) names.push_back(Encode("パターン.xml"));
   for (const std::string& name : names) {
-    const std::string path = dir / name;
-    WriteFile(path, document);
-    TXmlDocument fresh;
+    const std::string path = WriteFile(dir / name, document);
+    ifp::TXmlDocument fresh;
     ASSERT_TRUE(reader.Read(&fresh, path.c_str())) << path;
     EXPECT_EQ(fresh.title, "ok");
   }
@@ -364,11 +256,10 @@ TEST_F(XmlDocReaderTest, PathsAreOpenedByTheirExactBytes) {
 // In a folder whose name is not ASCII: raw Shift_JIS bytes on POSIX systems,
 // the name itself on Windows.
 TEST_F(XmlDocReaderTest, LocalExternalDtdsAndEntitiesResolveNextToTheDocument) {
-  const std::string sub =
-      dir / (morv::test::kSystem == morv::test::TSystem::kPosix ? Encode("資料") : "資料");
-  std::filesystem::create_directory(morv::test::FsPath(sub));
+  const std::string sub = dir / (kSystem == TSystem::kPosix ? Encode("資料") : "資料");
+  std::filesystem::create_directory(FsPath(sub));
   WriteFile(sub + "/defs.dtd", "<!ENTITY title SYSTEM 'parts/title.txt'>");
-  std::filesystem::create_directory(morv::test::FsPath(sub + "/parts"));
+  std::filesystem::create_directory(FsPath(sub + "/parts"));
   WriteFile(sub + "/parts/title.txt", "from an entity");
   WriteFile(sub + "/doc.xml",
             "<!DOCTYPE r SYSTEM 'defs.dtd'><r><head><title>&title;</title></head></r>");
@@ -376,25 +267,14 @@ TEST_F(XmlDocReaderTest, LocalExternalDtdsAndEntitiesResolveNextToTheDocument) {
   EXPECT_EQ(doc.title, "from an entity");
 }
 
-using TKind = TReadFailure::TKind;
-using TLimit = TReadFailure::TLimit;
-
-// A path or a document of a row, made from the row's scratch directory when
-// the row runs.
-using FromDir = std::function<std::string(const ScratchDir&)>;
-
-FromDir Given(std::string text) {
-  return [text = std::move(text)](const ScratchDir&) { return text; };
-}
-
 struct FailureCase {
-  const char* what;
-  FromDir path;  // unset: the document below, written to a file
-  FromDir xml;
-  TKind kind;  // what GetFailure() must say
+  const char* what = "";
+  FromDir path = nullptr;  // unset: the document below, written to a file
+  FromDir xml = nullptr;
+  TKind kind = TKind::kNone;  // what GetFailure() must say
   TLimit limit = TLimit::kNone;
-  std::string says = "";                                   // what its detail must hold
-  std::optional<morv::test::TSystem> only = std::nullopt;  // the one system it means something on
+  std::string says = "";                       // what its detail must hold
+  std::optional<TSystem> only = std::nullopt;  // the one system it means something on
 
   friend void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.what; }
 };
@@ -406,7 +286,7 @@ void WriteReferencedFiles(const ScratchDir& dir) {
   WriteFile(dir / "part.txt", std::string(100'000, 'p'));
   WriteFile(dir / "mib.txt", std::string(1 << 20, 'm'));
   std::filesystem::create_directory(dir / "sub");
-  if (morv::test::kSystem == morv::test::TSystem::kPosix) {
+  if (kSystem == TSystem::kPosix) {
     std::filesystem::create_symlink(dir / "mib.txt", dir / "symlink.txt");
     std::filesystem::create_symlink("..", dir / "sub/up");
   }
@@ -421,7 +301,7 @@ std::string SpelledEntitiesDocument(const ScratchDir& dir) {
   std::vector<std::string> spellings = {"mib.txt",       "./mib.txt",
                                         ".//mib.txt",    "sub/../mib.txt",
                                         dir / "mib.txt", "file://" + dir / "mib.txt"};
-  if (morv::test::kSystem == morv::test::TSystem::kPosix) {
+  if (kSystem == TSystem::kPosix) {
     spellings.insert(spellings.end(), {"symlink.txt", "sub/up/hardlink.txt"});
   } else {
     spellings.insert(spellings.end(), {"sub\\..\\mib.txt", "sub/../hardlink.txt"});
@@ -437,252 +317,135 @@ std::string SpelledEntitiesDocument(const ScratchDir& dir) {
     spelled_entities += "<!ENTITY f" + std::to_string(i) + " SYSTEM '" + spelling + "'>";
     spelled_references += "&f" + std::to_string(i) + ";";
   }
-  return "<!DOCTYPE r [" + spelled_entities + "]><r>" + spelled_references + "</r>";
+  return Doctype(spelled_entities) + "<r>" + spelled_references + "</r>";
+}
+
+// A failure of the kind's resource, saying what `says`.
+FailureCase Refused(const char* what, const std::string& xml, const std::string& says = "",
+                    std::optional<TSystem> only = std::nullopt) {
+  return {.what = what, .xml = Fixed(xml), .kind = TKind::kResource, .says = says, .only = only};
+}
+
+// A failure past `limit`.
+FailureCase OverLimit(const char* what, FromDir xml, TLimit limit) {
+  return {.what = what, .xml = std::move(xml), .kind = TKind::kLimit, .limit = limit};
+}
+
+// A document that is no XML the parser takes.
+FailureCase Unparsed(const char* what, const std::string& xml) {
+  return {.what = what, .xml = Fixed(xml), .kind = TKind::kParse};
 }
 
 std::vector<FailureCase> FailureCases() {
-  using morv::test::Repeat;
+  const TSystem posix = TSystem::kPosix;
+  const TSystem windows = TSystem::kWindows;
   return {
-      {"missing file",
-       [](const ScratchDir& dir) { return dir / "missing.xml"; },
-       {},
-       TKind::kInput},
-      {"one file under sixteen spellings of its path, each read once",
-       {},
-       SpelledEntitiesDocument,
-       TKind::kLimit,
-       TLimit::kEntityExpansion},
-      {"directory",
-       [](const ScratchDir& dir) { return dir.path().string(); },
-       {},
-       TKind::kInput,
-       TLimit::kNone,
-       "is a directory"},
-      {"endless input",
-       Given("/dev/zero"),
-       {},
-       TKind::kParse,
-       TLimit::kNone,
-       "",
-       morv::test::TSystem::kPosix},
-      {"empty file", {}, Given(""), TKind::kParse},
-      {"not well-formed", {}, Given("<r><body></r>"), TKind::kParse},
-      {"undeclared entity", {}, Given("<r>&nothing;</r>"), TKind::kParse},
-      {"unknown encoding",
-       {},
-       Given("<?xml version='1.0' encoding='x-unknown-enc'?><r/>"),
-       TKind::kParse},
-      {"a lone 0x80 under Shift_JIS",
-       {},
-       Given("<?xml version='1.0' encoding='Shift_JIS'?><r><title>a\x80</title></r>"),
-       TKind::kParse},
-      {"bytes that are no Shift_JIS character",
-       {},
-       Given("<?xml version='1.0' encoding='Shift_JIS'?><r><title>\xA0\xFD\xFE\xFF</title></r>"),
-       TKind::kParse},
-      {"a Shift_JIS lead byte before a byte that cannot trail it",
-       {},
-       Given("<?xml version='1.0' encoding='Shift_JIS'?><r><title>\x81\x7F</title></r>"),
-       TKind::kParse},
-      {"0x7F under Shift_JIS, the tool chain's substitute character",
-       {},
-       Given("<?xml version='1.0' encoding='Shift_JIS'?><r><title>a\x7F</title></r>"),
-       TKind::kParse},
-      {"a warning only",
-       {},
-       Given("<!DOCTYPE r [<!ATTLIST r a CDATA #IMPLIED><!ATTLIST r a CDATA #IMPLIED>]><r/>"),
-       TKind::kParse},
-      {"network DTD",
-       {},
-       Given("<!DOCTYPE r SYSTEM 'http://127.0.0.1:9/r.dtd'><r/>"),
-       TKind::kResource},
-      {"network entity",
-       {},
-       Given("<!DOCTYPE r [<!ENTITY x SYSTEM 'https://127.0.0.1:9/x'>]><r>&x;</r>"),
-       TKind::kResource},
+      {.what = "missing file", .path = Named("missing.xml"), .kind = TKind::kInput},
+      OverLimit("one file under sixteen spellings of its path, each read once",
+                SpelledEntitiesDocument, TLimit::kEntityExpansion),
+      {.what = "directory", .path = TheDir(), .kind = TKind::kInput, .says = "is a directory"},
+      {.what = "endless input", .path = Fixed("/dev/zero"), .kind = TKind::kParse, .only = posix},
+      Unparsed("empty file", ""),
+      Unparsed("not well-formed", "<r><body></r>"),
+      Unparsed("undeclared entity", "<r>&nothing;</r>"),
+      Unparsed("unknown encoding", "<?xml version='1.0' encoding='x-unknown-enc'?><r/>"),
+      Unparsed("a lone 0x80 under Shift_JIS",
+               "<?xml version='1.0' encoding='Shift_JIS'?><r><title>a\x80</title></r>"),
+      Unparsed("bytes that are no Shift_JIS character",
+               "<?xml version='1.0' encoding='Shift_JIS'?><r><title>\xA0\xFD\xFE\xFF</title></r>"),
+      Unparsed("a Shift_JIS lead byte before a byte that cannot trail it",
+               "<?xml version='1.0' encoding='Shift_JIS'?><r><title>\x81\x7F</title></r>"),
+      Unparsed("0x7F under Shift_JIS, the tool chain's substitute character",
+               "<?xml version='1.0' encoding='Shift_JIS'?><r><title>a\x7F</title></r>"),
+      Unparsed("a warning only",
+               "<!DOCTYPE r [<!ATTLIST r a CDATA #IMPLIED><!ATTLIST r a CDATA #IMPLIED>]><r/>"),
+      Refused("network DTD", "<!DOCTYPE r SYSTEM 'http://127.0.0.1:9/r.dtd'><r/>"),
+      Refused("network entity",
+              "<!DOCTYPE r [<!ENTITY x SYSTEM 'https://127.0.0.1:9/x'>]><r>&x;</r>"),
       // A scheme without a host names no local file either.
-      {"a scheme without a host",
-       {},
-       Given("<!DOCTYPE r SYSTEM 'http:empty.ent'><r/>"),
-       TKind::kResource,
-       TLimit::kNone,
-       "not a local file"},
-      {"a five-letter scheme without a host",
-       {},
-       Given("<!DOCTYPE r SYSTEM 'https:empty.ent'><r/>"),
-       TKind::kResource,
-       TLimit::kNone,
-       "not a local file"},
-      {"ftp entity",
-       {},
-       Given("<!DOCTYPE r [<!ENTITY x SYSTEM 'ftp://127.0.0.1/x'>]><r>&x;</r>"),
-       TKind::kResource},
-      {"remote file URL",
-       {},
-       Given("<!DOCTYPE r SYSTEM 'file://example.invalid/r.dtd'><r/>"),
-       TKind::kResource},
-      {"another host's file URL naming a local file",
-       {},
-       [](const ScratchDir& dir) {
-         return "<!DOCTYPE r [<!ENTITY x SYSTEM 'file://otherhost" + dir / "part.txt" +
-                "'>]><r>&x;</r>";
-       },
-       TKind::kResource},
-      {"missing local DTD", {}, Given("<!DOCTYPE r SYSTEM 'nothing.dtd'><r/>"), TKind::kResource},
-      {"a device as DTD",
-       {},
-       Given("<!DOCTYPE r SYSTEM '/dev/zero'><r/>"),
-       TKind::kResource,
-       TLimit::kNone,
-       "is not a regular file",
-       morv::test::TSystem::kPosix},
-      {"an empty device as entity",
-       {},
-       Given("<!DOCTYPE r [<!ENTITY x SYSTEM '/dev/null'>]><r>&x;</r>"),
-       TKind::kResource,
-       TLimit::kNone,
-       "is not a regular file",
-       morv::test::TSystem::kPosix},
-      {"a DOS device as DTD",
-       {},
-       Given("<!DOCTYPE r SYSTEM 'COM1'><r/>"),
-       TKind::kResource,
-       TLimit::kNone,
-       "a device",
-       morv::test::TSystem::kWindows},
-      {"a DOS device with an extension as entity",
-       {},
-       Given("<!DOCTYPE r [<!ENTITY x SYSTEM 'nul.txt'>]><r>&x;</r>"),
-       TKind::kResource,
-       TLimit::kNone,
-       "a device",
-       morv::test::TSystem::kWindows},
-      {"a network share as entity",
-       {},
-       Given("<!DOCTYPE r [<!ENTITY x SYSTEM '\\\\host\\s\\x'>]><r>&x;</r>"),
-       TKind::kResource,
-       TLimit::kNone,
-       "not a local file",
-       morv::test::TSystem::kWindows},
-      {"a directory as entity",
-       {},
-       Given("<!DOCTYPE r [<!ENTITY x SYSTEM '.'>]><r>&x;</r>"),
-       TKind::kResource,
-       TLimit::kNone,
-       "is a directory"},
-      {"a directory as DTD",
-       {},
-       Given("<!DOCTYPE r SYSTEM 'sub'><r/>"),
-       TKind::kResource,
-       TLimit::kNone,
-       "is a directory"},
-      {"300 attributes",
-       {},
-       Given("<r><body><a" +
-             [] {
-               std::string attributes;
-               for (int i = 0; i < 300; ++i) attributes += " a" + std::to_string(i) + "=''";
-               return attributes;
-             }() +
-             "/></body></r>"),
-       TKind::kLimit,
-       TLimit::kAttributes},
-      {"attributes and namespace declarations together",
-       {},
-       Given("<r><a" +
-             [] {
-               std::string attributes;
-               for (int i = 0; i < 200; ++i) attributes += " a" + std::to_string(i) + "=''";
-               for (int i = 0; i < 100; ++i) {
-                 attributes += " xmlns:p" + std::to_string(i) + "='u'";
-               }
-               return attributes;
-             }() +
-             "/></r>"),
-       TKind::kLimit,
-       TLimit::kAttributes},
-      {"namespace bindings in scope over nested elements",
-       {},
-       Given(Repeat("<a xmlns:p='u' xmlns:q='v' xmlns:s='w'>", 100) + Repeat("</a>", 100)),
-       TKind::kLimit,
-       TLimit::kNamespaceBindings},
-      {"a parameter entity of white space, again and again",
-       {},
-       Given("<!DOCTYPE r [<!ENTITY % ws '" + std::string(1000, ' ') + "'>" + Repeat("%ws;", 5000) +
-             "]><r/>"),
-       TKind::kLimit,
-       TLimit::kEntityExpansion},
-      {"a DTD default attribute on every element",
-       {},
-       Given("<!DOCTYPE r [<!ATTLIST a v CDATA '" + std::string(10'000, 'v') + "'>]><r>" +
-             Repeat("<a/>", 500) + "</r>"),
-       TKind::kLimit,
-       TLimit::kEntityExpansion},
-      {"entity references in attribute values",
-       {},
-       Given("<!DOCTYPE r [" + Entity("e", std::string(10'000, 'v')) + "]><r>" +
-             Repeat("<a v='&e;&e;&e;&e;&e;'/>", 100) + "</r>"),
-       TKind::kLimit,
-       TLimit::kEntityExpansion},
-      {"an external entity read again and again",
-       {},
-       Given("<!DOCTYPE r [<!ENTITY x SYSTEM 'part.txt'>]><r>" + Repeat("&x;", 50) + "</r>"),
-       TKind::kLimit,
-       TLimit::kEntityExpansion},
-      {"empty entities, referenced without end",
-       {},
-       Given("<!DOCTYPE r [" + Entity("e", "") + "]><r>" + Repeat("&e;", 60'000) + "</r>"),
-       TKind::kLimit,
-       TLimit::kEntityReferences},
-      {"entities nested two thousand deep",
-       {},
-       Given("<!DOCTYPE r [" + morv::test::EntityChain(2000) + "]><r>&e2000;</r>"),
-       TKind::kLimit,
-       TLimit::kEntityNesting},
-      {"a namespace declaration defaulted from the DTD on every element",
-       {},
-       Given("<!DOCTYPE r [" + Entity("b", std::string(1 << 20, 'u')) +
-             "<!ATTLIST x xmlns:p CDATA '&b;'>]><r>" + Repeat("<x/>", 2000) + "</r>"),
-       TKind::kLimit,
-       TLimit::kEntityExpansion},
-      {"a default namespace and a prefix defaulted on a reader's own element",
-       {},
-       Given("<!DOCTYPE r [" + Entity("b", std::string(1 << 19, 'u')) +
-             "<!ATTLIST image_name xmlns CDATA '&b;' xmlns:q CDATA '&b;'>]><r><body>" +
-             Repeat("<image_name/>", 2000) + "</body></r>"),
-       TKind::kLimit,
-       TLimit::kEntityExpansion},
-      {"50,000 attributes declared for one element type",
-       {},
-       Given("<!DOCTYPE r [<!ATTLIST x" +
-             [] {
-               std::string declarations;
-               for (int i = 0; i < 50'000; ++i) {
-                 declarations += " a" + std::to_string(i) + " CDATA #IMPLIED";
-               }
-               return declarations;
-             }() +
-             ">]><r>" + Repeat("<x/>", 10'000) + "</r>"),
-       TKind::kLimit,
-       TLimit::kDeclaredAttributes},
-      {"enumerated and defaulted declarations over several lists",
-       {},
-       Given("<!DOCTYPE r [" +
-             [] {
-               std::string lists;
-               for (int i = 0; i < 300; ++i) {
-                 lists += "<!ATTLIST tex_pattern_anm e" + std::to_string(i) + " (a|b) 'a' d" +
-                          std::to_string(i) + " CDATA 'v'>";
-               }
-               return lists;
-             }() +
-             "]><r/>"),
-       TKind::kLimit,
-       TLimit::kDeclaredAttributes},
-      {"a processing instruction beyond the parser's memory",
-       {},
-       [](const ScratchDir&) { return "<r/><?pi " + std::string(17 << 20, 'p') + "?>"; },
-       TKind::kMemory},
+      Refused("a scheme without a host", "<!DOCTYPE r SYSTEM 'http:empty.ent'><r/>",
+              "not a local file"),
+      Refused("a five-letter scheme without a host", "<!DOCTYPE r SYSTEM 'https:empty.ent'><r/>",
+              "not a local file"),
+      Refused("ftp entity", "<!DOCTYPE r [<!ENTITY x SYSTEM 'ftp://127.0.0.1/x'>]><r>&x;</r>"),
+      Refused("remote file URL", "<!DOCTYPE r SYSTEM 'file://example.invalid/r.dtd'><r/>"),
+      {.what = "another host's file URL naming a local file",
+       .xml =
+           [](const ScratchDir& dir) {
+             return Doctype("<!ENTITY x SYSTEM 'file://otherhost" + dir / "part.txt" + "'>") +
+                    "<r>&x;</r>";
+           },
+       .kind = TKind::kResource},
+      Refused("missing local DTD", "<!DOCTYPE r SYSTEM 'nothing.dtd'><r/>"),
+      Refused("a device as DTD", "<!DOCTYPE r SYSTEM '/dev/zero'><r/>", "is not a regular file",
+              posix),
+      Refused("an empty device as entity",
+              "<!DOCTYPE r [<!ENTITY x SYSTEM '/dev/null'>]><r>&x;</r>", "is not a regular file",
+              posix),
+      Refused("a DOS device as DTD", "<!DOCTYPE r SYSTEM 'COM1'><r/>", "a device", windows),
+      Refused("a DOS device with an extension as entity",
+              "<!DOCTYPE r [<!ENTITY x SYSTEM 'nul.txt'>]><r>&x;</r>", "a device", windows),
+      Refused("a network share as entity",
+              "<!DOCTYPE r [<!ENTITY x SYSTEM '\\\\host\\s\\x'>]><r>&x;</r>", "not a local file",
+              windows),
+      Refused("a directory as entity", "<!DOCTYPE r [<!ENTITY x SYSTEM '.'>]><r>&x;</r>",
+              "is a directory"),
+      Refused("a directory as DTD", "<!DOCTYPE r SYSTEM 'sub'><r/>", "is a directory"),
+      OverLimit("300 attributes", Fixed("<r><body><a" + Attributes(300) + "/></body></r>"),
+                TLimit::kAttributes),
+      OverLimit("attributes and namespace declarations together",
+                Fixed("<r><a" + Attributes(200) + Bindings(100) + "/></r>"), TLimit::kAttributes),
+      OverLimit("namespace bindings in scope over nested elements",
+                Fixed(Repeat("<a xmlns:p='u' xmlns:q='v' xmlns:s='w'>", 100) + Repeat("</a>", 100)),
+                TLimit::kNamespaceBindings),
+      OverLimit(
+          "a parameter entity of white space, again and again",
+          Fixed(Doctype("<!ENTITY % ws '" + std::string(1000, ' ') + "'>" + Repeat("%ws;", 5000)) +
+                "<r/>"),
+          TLimit::kEntityExpansion),
+      OverLimit("a DTD default attribute on every element",
+                Fixed(Doctype("<!ATTLIST a v CDATA '" + std::string(10'000, 'v') + "'>") + "<r>" +
+                      Repeat("<a/>", 500) + "</r>"),
+                TLimit::kEntityExpansion),
+      OverLimit("entity references in attribute values",
+                Fixed(Doctype(Entity("e", std::string(10'000, 'v'))) + "<r>" +
+                      Repeat("<a v='&e;&e;&e;&e;&e;'/>", 100) + "</r>"),
+                TLimit::kEntityExpansion),
+      OverLimit(
+          "an external entity read again and again",
+          Fixed(Doctype("<!ENTITY x SYSTEM 'part.txt'>") + "<r>" + Repeat("&x;", 50) + "</r>"),
+          TLimit::kEntityExpansion),
+      OverLimit("empty entities, referenced without end",
+                Fixed(Doctype(Entity("e", "")) + "<r>" + Repeat("&e;", 60'000) + "</r>"),
+                TLimit::kEntityReferences),
+      OverLimit("entities nested two thousand deep",
+                Fixed(Doctype(EntityChain(2000)) + "<r>&e2000;</r>"), TLimit::kEntityNesting),
+      OverLimit("a namespace declaration defaulted from the DTD on every element",
+                Fixed(Doctype(Entity("b", std::string(1 << 20, 'u')) +
+                              "<!ATTLIST x xmlns:p CDATA '&b;'>") +
+                      "<r>" + Repeat("<x/>", 2000) + "</r>"),
+                TLimit::kEntityExpansion),
+      OverLimit("a default namespace and a prefix defaulted on a reader's own element",
+                Fixed(Doctype(Entity("b", std::string(1 << 19, 'u')) +
+                              "<!ATTLIST image_name xmlns CDATA '&b;' xmlns:q CDATA '&b;'>") +
+                      "<r><body>" + Repeat("<image_name/>", 2000) + "</body></r>"),
+                TLimit::kEntityExpansion),
+      OverLimit("50,000 attributes declared for one element type",
+                Fixed(Doctype("<!ATTLIST x" + DeclaredAttributes(50'000) + ">") + "<r>" +
+                      Repeat("<x/>", 10'000) + "</r>"),
+                TLimit::kDeclaredAttributes),
+      OverLimit("enumerated and defaulted declarations over several lists", Later([] {
+                  std::string lists;
+                  for (int i = 0; i < 300; ++i) {
+                    lists += "<!ATTLIST tex_pattern_anm e" + std::to_string(i) + " (a|b) 'a' d" +
+                             std::to_string(i) + " CDATA 'v'>";
+                  }
+                  return Doctype(lists) + "<r/>";
+                }),
+                TLimit::kDeclaredAttributes),
+      {.what = "a processing instruction beyond the parser's memory",
+       .xml = Later([] { return "<r/><?pi " + std::string(17 << 20, 'p') + "?>"; }),
+       .kind = TKind::kMemory},
   };
 }
 
@@ -691,15 +454,9 @@ class XmlDocReaderFailureTest : public XmlDocReaderTest,
 
 TEST_P(XmlDocReaderFailureTest, FailsTheReadAndSaysWhy) {
   const FailureCase& c = GetParam();
-  if (c.only && *c.only != morv::test::kSystem) GTEST_SKIP() << "a row of the other system";
+  MORV_SKIP_ROW_OF_THE_OTHER_SYSTEM(c);
   WriteReferencedFiles(dir);
-  std::string path;
-  if (c.path) {
-    path = c.path(dir);
-  } else {
-    path = dir / "bad.xml";
-    WriteFile(path, c.xml(dir));
-  }
+  const std::string path = c.path ? c.path(dir) : WriteFile(dir / "bad.xml", c.xml(dir));
   // A read that waited on the network or on the end of an endless input
   // would never get here (the test's time-out ends it).
   EXPECT_FALSE(reader.Read(&doc, path.c_str()));
@@ -717,24 +474,28 @@ TEST_P(XmlDocReaderFailureTest, FailsTheReadAndSaysWhy) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryParserReportAndBadInput, XmlDocReaderFailureTest,
-                         ::testing::ValuesIn(FailureCases()), morv::test::NameRowByWhat());
+                         ::testing::ValuesIn(FailureCases()), NameRowByWhat());
 
 }  // namespace
+}  // namespace morv::test
 
+namespace ifp {
 // The library's limits or others, as a row's parameter shows them.
 void PrintTo(const TReadLimits& limits, std::ostream* os) {
   *os << (limits == TReadLimits() ? "the library's limits" : "other limits");
 }
+}  // namespace ifp
 
+namespace morv::test {
 namespace {
 
 // Each limit lets a document at its figure through and refuses the next
 // step: at the library's figures, and at lower ones a reader was given.
 struct LimitCase {
-  const char* what;
+  const char* what = "";
   // `more` steps past the figure of `limits`
-  std::function<std::string(const TReadLimits& limits, int more)> document;
-  TLimit limit;
+  std::function<std::string(const ifp::TReadLimits& limits, int more)> document = nullptr;
+  TLimit limit = TLimit::kNone;
   TKind kind = TKind::kLimit;
   // Files the documents refer to, made in the scratch directory.
   std::function<void(const ScratchDir&)> prepare = nullptr;
@@ -743,38 +504,29 @@ struct LimitCase {
 };
 
 std::vector<LimitCase> LimitCases() {
-  using morv::test::Repeat;
-  using L = const TReadLimits&;
+  using L = const ifp::TReadLimits&;
   const auto count = [](auto figure, int more) { return static_cast<int>(figure) + more; };
   const auto attributes = [=](L limits, int more) {
-    std::string text;
-    for (int i = 0; i < count(limits.max_attributes, more); ++i) {
-      text += " a" + std::to_string(i) + "=''";
-    }
-    return "<r" + text + "/>";
+    return "<r" + Attributes(count(limits.max_attributes, more)) + "/>";
   };
   const auto bindings = [=](L limits, int more) {
-    std::string text;
-    for (int i = 0; i < count(limits.max_namespace_bindings, more); ++i) {
-      text += " xmlns:p" + std::to_string(i) + "='u'";
-    }
-    return "<r><a" + text + "/></r>";
+    return "<r><a" + Bindings(count(limits.max_namespace_bindings, more)) + "/></r>";
   };
   const auto declared = [=](L limits, int more) {
     std::string text;
     for (int i = 0; i < count(limits.max_declared_attributes, more); ++i) {
       text += "<!ATTLIST a d" + std::to_string(i) + " CDATA 'v'>";
     }
-    return "<!DOCTYPE r [" + text + "]><r><a/><a/></r>";
+    return Doctype(text) + "<r><a/><a/></r>";
   };
   // Past 16 declared attributes, each start tag of the type counts them as
   // expansion: elements of 1,000 to an entity, referred to until its text is
   // half the expansion floor, take the walks past it.
   const auto walked = [](L limits, int more) {
     const std::uint64_t references = limits.expansion_floor / 8000;
-    return "<!DOCTYPE r [<!ATTLIST x" + DeclaredAttributes(16 + more) + ">" +
-           Entity("e", Repeat("<x/>", 1000)) + "]><r>" +
-           Repeat("&e;", static_cast<int>(references)) + "</r>";
+    return Doctype("<!ATTLIST x" + DeclaredAttributes(16 + more) + ">" +
+                   Entity("e", Repeat("<x/>", 1000))) +
+           "<r>" + Repeat("&e;", static_cast<int>(references)) + "</r>";
   };
   // The model, the parser and the copies share one budget: a document that
   // keeps all of it but the 2 MiB the parser of a small document stays
@@ -803,22 +555,21 @@ std::vector<LimitCase> LimitCases() {
            Repeat("</a>", count(limits.max_depth, more));
   };
   const auto references = [=](L limits, int more) {
-    return "<!DOCTYPE r [<!ENTITY e ''>]><r>" +
+    return Doctype(Entity("e", "")) + "<r>" +
            Repeat("&e;", count(limits.max_entity_references, more)) + "</r>";
   };
   // References to an external entity, an empty file, each opening it anew.
   const auto external_references = [=](L limits, int more) {
-    return "<!DOCTYPE r [<!ENTITY x SYSTEM 'empty.ent'>]><r>" +
+    return Doctype("<!ENTITY x SYSTEM 'empty.ent'>") + "<r>" +
            Repeat("&x;", count(limits.max_entity_references, more)) + "</r>";
   };
   const auto nesting = [=](L limits, int more) {
     const int levels = count(limits.max_entity_nesting, more);
-    return "<!DOCTYPE r [" + morv::test::EntityChain(levels) + "]><r>&e" + std::to_string(levels) +
-           ";</r>";
+    return Doctype(EntityChain(levels)) + "<r>&e" + std::to_string(levels) + ";</r>";
   };
   // The floor's units of text in all: references to 4,096 units.
   const auto expansion = [=](L limits, int more) {
-    return "<!DOCTYPE r [<!ENTITY e '" + std::string(4096, 'x') + "'>]><r>" +
+    return Doctype(Entity("e", std::string(4096, 'x'))) + "<r>" +
            Repeat("&e;", count(limits.expansion_floor / 4096, more)) + "</r>";
   };
   const auto title = [](L limits, int more) {
@@ -832,19 +583,21 @@ std::vector<LimitCase> LimitCases() {
       {"declared attributes", declared, TLimit::kDeclaredAttributes},
       {"declared attributes walked", walked, TLimit::kEntityExpansion},
       {"kept data", kept, TLimit::kKeptData},
-      {"parser memory", comment, TLimit::kNone, TKind::kMemory},
+      {.what = "parser memory", .document = comment, .kind = TKind::kMemory},
       {"namespace bindings", bindings, TLimit::kNamespaceBindings},
       {"entity references", references, TLimit::kEntityReferences},
-      {"external entity references", external_references, TLimit::kEntityReferences, TKind::kLimit,
-       [](const ScratchDir& dir) { WriteFile(dir / "empty.ent", ""); }},
+      {.what = "external entity references",
+       .document = external_references,
+       .limit = TLimit::kEntityReferences,
+       .prepare = [](const ScratchDir& dir) { WriteFile(dir / "empty.ent", ""); }},
       {"entity nesting", nesting, TLimit::kEntityNesting},
       {"entity expansion", expansion, TLimit::kEntityExpansion},
   };
 }
 
 // Every figure lower than the library's, for a reader given them.
-TReadLimits LoweredLimits() {
-  TReadLimits limits;
+ifp::TReadLimits LoweredLimits() {
+  ifp::TReadLimits limits;
   limits.max_depth = 10;
   limits.max_attributes = 30;
   limits.max_declared_attributes = 20;
@@ -862,7 +615,7 @@ TReadLimits LoweredLimits() {
 
 class XmlDocReaderLimitTest
     : public XmlDocReaderTest,
-      public ::testing::WithParamInterface<std::tuple<LimitCase, TReadLimits>> {};
+      public ::testing::WithParamInterface<std::tuple<LimitCase, ifp::TReadLimits>> {};
 
 TEST_P(XmlDocReaderLimitTest, RefusesExactlyPastItsFigure) {
   const auto& [c, limits] = GetParam();
@@ -878,26 +631,26 @@ TEST_P(XmlDocReaderLimitTest, RefusesExactlyPastItsFigure) {
   EXPECT_GT(reader.GetFailure().column, 0u) << reader.GetFailure().Describe();
 }
 
-std::string LimitRowName(const ::testing::TestParamInfo<std::tuple<LimitCase, TReadLimits>>& info) {
+std::string LimitRowName(
+    const ::testing::TestParamInfo<std::tuple<LimitCase, ifp::TReadLimits>>& info) {
   const auto& [c, limits] = info.param;
-  return morv::test::RowName(c.what) + (limits == TReadLimits() ? "" : "Lowered");
+  return RowName(c.what) + (limits == ifp::TReadLimits() ? "" : "Lowered");
 }
 
 INSTANTIATE_TEST_SUITE_P(TheLimits, XmlDocReaderLimitTest,
                          ::testing::Combine(::testing::ValuesIn(LimitCases()),
-                                            ::testing::Values(TReadLimits(), LoweredLimits())),
+                                            ::testing::Values(ifp::TReadLimits(), LoweredLimits())),
                          LimitRowName);
 
 // A document from a pipe has no size to be allowed by: it is allowed what
 // it has shown so far. Six million characters of attribute values, past the
 // floor of 4 Mi, read from a FIFO.
 TEST_F(XmlDocReaderTest, APipedDocumentIsAllowedExpansionByWhatItHasShown) {
-  const std::string document = "<r><body>" +
-                               morv::test::Repeat("<a v='" + std::string(1000, 'v') + "'/>", 6000) +
-                               "</body></r>";
+  const std::string document =
+      "<r><body>" + Repeat("<a v='" + std::string(1000, 'v') + "'/>", 6000) + "</body></r>";
   // The writer gives up once the read has ended, whether the reader took
   // everything or stopped early.
-  const morv::test::NamedPipe pipe(dir / "fifo", document, false);
+  const NamedPipe pipe(dir / "fifo", document, false);
   const bool read = reader.Read(&doc, pipe.Path().c_str());
   EXPECT_TRUE(read) << reader.GetFailure().Describe();
   EXPECT_EQ(reader.events.size(), 6001u);
@@ -914,7 +667,7 @@ TEST_F(XmlDocReaderTest, SchemaLocationHintsAreNeverLoaded) {
 // The README and the manual page state the limits in words; each figure
 // there must be the library's own.
 TEST(ReadLimitsTest, TheDocumentsStateTheLibrarysFigures) {
-  using L = TReadLimits;
+  using L = ifp::TReadLimits;
   const auto n = [](auto value) { return std::to_string(value); };
   const auto mib = [](auto bytes) { return std::to_string(bytes >> 20) + " MiB"; };
   const auto thousands = [](std::uint64_t value) {
@@ -944,9 +697,8 @@ TEST(ReadLimitsTest, TheDocumentsStateTheLibrarysFigures) {
       {"parser memory", "memory", {mib(L::kParserMemoryBudget)}},
       {"text kept whole", "text run", {mib(L::kMaxTextRun)}},
   };
-  const std::string source = MORV_SOURCE_DIR;
-  const std::string readme = morv::test::ReadFile(source + "/README.md");
-  const std::string man = morv::test::ReadFile(source + "/man/morv_conv.1");
+  const std::string readme = ReadFile(SourceFile("README.md"));
+  const std::string man = ReadFile(SourceFile("man/morv_conv.1"));
   for (const auto& limit : limits) {
     SCOPED_TRACE(limit.readme_row);
     const std::size_t row = readme.find(std::string("\n| ") + limit.readme_row + " |");
@@ -963,4 +715,4 @@ TEST(ReadLimitsTest, TheDocumentsStateTheLibrarysFigures) {
 }
 
 }  // namespace
-}  // namespace ifp
+}  // namespace morv::test

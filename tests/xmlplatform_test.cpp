@@ -17,26 +17,23 @@
 #include "IntermediateFileParser/MorvDocument.h"
 #include "TestSupport.h"
 
-namespace ifp {
+namespace morv::test {
 namespace {
-
-using morv::test::Encode;
-using morv::test::Repeat;
-using morv::test::ScratchDir;
-using morv::test::WriteFile;
 
 // A Shift_JIS document (decoded by the decoders the platform registers) and
 // a UTF-8 one, with an internal entity (read through the platform's counting
 // reader), a title and one list.
 struct TestDocuments {
-  explicit TestDocuments(const ScratchDir& dir)
-      : sjis(dir / "sjis.xml"), utf8(dir / "utf8.xml"), title(Encode("パターン表示")) {
-    const std::string body =
-        "<!DOCTYPE r [<!ENTITY t 'パターン'>]><r><head><title>&t;表示</title></head><body>"
-        "<d><frame_idx size='3'>1 2 3</frame_idx></d>" +
-        Repeat("<image_name index='1' name='画像'/>", 200) + "</body></r>";
-    WriteFile(sjis, Encode("<?xml version='1.0' encoding='Shift_JIS'?>" + body));
-    WriteFile(utf8, "<?xml version='1.0' encoding='UTF-8'?>" + body);
+  explicit TestDocuments(const ScratchDir& dir) : title(Encode("パターン表示")) {
+    const auto document = [](const std::string& encoding) {
+      return Document({.encoding = encoding,
+                       .doctype = Doctype(Entity("t", "パターン")),
+                       .head = "<head><title>&t;表示</title></head>",
+                       .body = "<d><frame_idx size='3'>1 2 3</frame_idx></d>" +
+                               Repeat("<image_name index='1' name='画像'/>", 200)});
+    };
+    sjis = WriteFile(dir / "sjis.xml", Encode(document("Shift_JIS")));
+    utf8 = WriteFile(dir / "utf8.xml", document("UTF-8"));
   }
   std::string sjis;
   std::string utf8;
@@ -45,9 +42,9 @@ struct TestDocuments {
 
 // Reads both documents with `reader`; false when either read fails or reads
 // something else.
-bool ReadsBoth(TMorvDocReader& reader, const TestDocuments& documents) {
+bool ReadsBoth(ifp::TMorvDocReader& reader, const TestDocuments& documents) {
   for (const std::string& path : {documents.sjis, documents.utf8}) {
-    TMorvDocument document;
+    ifp::TMorvDocument document;
     if (!reader.Read(&document, path.c_str())) return false;
     if (document.title != documents.title || document.tex_pattern_data.frame_idx.data.size() != 3) {
       return false;
@@ -66,9 +63,9 @@ TEST(XmlPlatformTest, GuardsOnOtherThreadsNeverDisturbAReadingThread) {
   // Two readers on threads of their own, one under a guard held for the
   // whole run and one that only its reader keeps the platform up for.
   const auto read_loop = [&](bool guarded) {
-    std::optional<TXmlPlatform> guard;
+    std::optional<ifp::TXmlPlatform> guard;
     if (guarded) guard.emplace();
-    TMorvDocReader reader;
+    ifp::TMorvDocReader reader;
     for (int i = 0; i < 40; ++i) {
       if (!ReadsBoth(reader, documents)) ++failed_reads;
       ++reads;
@@ -78,10 +75,10 @@ TEST(XmlPlatformTest, GuardsOnOtherThreadsNeverDisturbAReadingThread) {
   // several alive at once on different threads.
   const auto guard_loop = [&] {
     while (reading) {
-      const TXmlPlatform outer;
-      { const TXmlPlatform inner; }
-      std::vector<std::unique_ptr<TXmlPlatform>> several;
-      for (int i = 0; i < 3; ++i) several.push_back(std::make_unique<TXmlPlatform>());
+      const ifp::TXmlPlatform outer;
+      { const ifp::TXmlPlatform inner; }
+      std::vector<std::unique_ptr<ifp::TXmlPlatform>> several;
+      for (int i = 0; i < 3; ++i) several.push_back(std::make_unique<ifp::TXmlPlatform>());
       several.clear();
     }
   };
@@ -101,8 +98,8 @@ TEST(XmlPlatformTest, GuardsOnOtherThreadsNeverDisturbAReadingThread) {
 TEST(XmlPlatformTest, AReaderOutlivingItsGuardKeepsThePlatformUp) {
   const ScratchDir dir;
   const TestDocuments documents(dir);
-  auto guard = std::make_unique<TXmlPlatform>();
-  auto reader = std::make_unique<TMorvDocReader>();
+  auto guard = std::make_unique<ifp::TXmlPlatform>();
+  auto reader = std::make_unique<ifp::TMorvDocReader>();
   ASSERT_TRUE(ReadsBoth(*reader, documents));
   guard.reset();
   // The platform is still up for the reader: it reads, and it goes without
@@ -112,17 +109,18 @@ TEST(XmlPlatformTest, AReaderOutlivingItsGuardKeepsThePlatformUp) {
 
   // Everything gone: the next guard brings the platform up afresh, decoders
   // and counting reader included, and the limits hold as before.
-  const TXmlPlatform again;
-  TMorvDocReader fresh;
+  const ifp::TXmlPlatform again;
+  ifp::TMorvDocReader fresh;
   EXPECT_TRUE(ReadsBoth(fresh, documents));
-  WriteFile(dir / "bomb.xml",
-            "<?xml version='1.0' encoding='Shift_JIS'?><!DOCTYPE r [<!ENTITY e '" +
-                std::string(4096, 'x') + "'>]><r>" + Repeat("&e;", 2000) + "</r>");
-  TMorvDocument document;
-  EXPECT_FALSE(fresh.Read(&document, (dir / "bomb.xml").c_str()));
-  EXPECT_EQ(fresh.GetFailure().limit, TReadFailure::TLimit::kEntityExpansion)
+  const std::string bomb =
+      WriteFile(dir / "bomb.xml", "<?xml version='1.0' encoding='Shift_JIS'?>" +
+                                      Doctype(Entity("e", std::string(4096, 'x'))) + "<r>" +
+                                      Repeat("&e;", 2000) + "</r>");
+  ifp::TMorvDocument document;
+  EXPECT_FALSE(fresh.Read(&document, bomb.c_str()));
+  EXPECT_EQ(fresh.GetFailure().limit, ifp::TReadFailure::TLimit::kEntityExpansion)
       << fresh.GetFailure().Describe();
 }
 
 }  // namespace
-}  // namespace ifp
+}  // namespace morv::test

@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
-"""Writes the documents of the end-to-end tests and the table files they must
-produce, and what morv_dump must print for tables (dump/). The table files
-and the printed forms are written here independently of the programs; the
-timelines (dump/*.svg) are morv_dump's own, checked by eye when their layout
-changes.
+"""Writes the documents of the end-to-end tests, the table files they must
+produce and what morv_conv must make of each (expected.tsv), and what
+morv_dump must print for tables (dump/). The table files and the printed
+forms are written here independently of the programs; the timelines
+(dump/*.svg) are morv_dump's own, checked by eye when their layout changes.
 
 Run from this folder: python3 generate.py
 """
@@ -86,6 +86,32 @@ def write(name, data):
         f.write(data)
 
 
+# The rows of expected.tsv, in the order the documents are written.
+EXPECTED = []
+
+
+def expect(what, document, table=None, message="-"):
+    """A row of expected.tsv: `document` converts to `table`, or is refused
+    with the message named `message` (the test maps the name to the
+    converter's text). Names of files here, or paths in the source tree."""
+    path = lambda name: name if "/" in name else "tests/data/" + name
+    refused = table is None
+    EXPECTED.append((what, path(document), "-" if refused else path(table),
+                     "1" if refused else "0", message))
+
+
+def write_expected():
+    head = """# What morv_conv must make of each end-to-end document (written by
+# generate.py): the table file it converts to and status 0, or "-", status 1
+# and the name of the message it is refused with (read-failed or
+# convert-failed, as msg::ByName in tests/TestSupport.cpp reads them). Paths
+# are in the source tree; fields are separated by tabs.
+# name\tdocument\ttable\tstatus\tmessage
+"""
+    write("expected.tsv", (head + "".join("\t".join(row) + "\n" for row in EXPECTED))
+          .encode("utf-8"))
+
+
 def unpack(data):
     """The frames, textures and palettes of a table file."""
     n, = struct.unpack_from("<I", data)
@@ -115,15 +141,18 @@ def main():
     # The 12-byte example.
     write("two_steps.xml", document(lists([0, 30], [1, 2], [0, 0])).encode("cp932"))
     write("two_steps.bin", table([0, 30], [1, 2], [0, 0]))
+    expect("two steps", "two_steps.xml", "two_steps.bin")
 
     # No entries: the count alone.
     write("size_zero.xml", document(lists([], [3, 4], [5], sizes=(0, 2, 1))).encode("cp932"))
     write("size_zero.bin", table([], [], []))
+    expect("size zero", "size_zero.xml", "size_zero.bin")
 
     # Lists longer than frame_idx.size: only the first entries count.
     write("longer_lists.xml",
           document(lists([10, 20], [1, 2, 3, 4], [7, 8, 9])).encode("cp932"))
     write("longer_lists.bin", table([10, 20], [1, 2], [7, 8]))
+    expect("longer lists", "longer_lists.xml", "longer_lists.bin")
 
     # Values wider than their tables are cut, never clamped.
     write("truncation.xml",
@@ -131,11 +160,13 @@ def main():
                          [44, -2, 255, 0])).encode("cp932"))
     write("truncation.bin", table([0, 5, 0xFFFF, 0x7FFFFFFF], [44, 0, 0xFF, 5],
                                   [44, 0xFE, 255, 0]))
+    expect("truncation", "truncation.xml", "truncation.bin")
 
     # No body: nothing to convert, a table of no entries.
     write("no_body.xml", document("").replace("<body>", "<nobody>")
           .replace("</body>", "</nobody>").encode("cp932"))
     write("no_body.bin", table([], [], []))
+    expect("no body", "no_body.xml", "no_body.bin")
 
     # One content in three encodings, with a Japanese title and names.
     full_body = """    <tex_pattern_info frame_size="40" tool_start_frame="0" tool_end_frame="39" compress_material="on" material_size="2 1"/>
@@ -158,6 +189,11 @@ def main():
     write("encoding_iso2022jp.xml",
           iso_2022_jp(document(full_body, title, "ISO-2022-JP").replace("\n", "\r\n")))
     write("encoding.bin", expected)
+    for what, name in (("Shift_JIS", "sjis"), ("UTF-8", "utf8"), ("UTF-16", "utf16"),
+                       ("EUC-JP", "eucjp"), ("ISO-2022-JP", "iso2022jp")):
+        expect(what, f"encoding_{name}.xml", "encoding.bin")
+    # The example, converted to its table as the README shows.
+    expect("the blink example", "examples/blink.xml", "examples/blink.expected.bin")
 
     # Documents the converter refuses.
     write("short_list.xml",
@@ -170,6 +206,15 @@ def main():
           document('    <d><frame_idx size="2000000000"/></d>').encode("cp932"))
     whole = document(lists([0, 30], [1, 2], [0, 0])).encode("cp932")
     write("truncated.xml", whole[: len(whole) * 2 // 3])
+    expect("a short list", "short_list.xml", message="convert-failed")
+    expect("a size of minus one", "size_minus_one.xml", message="convert-failed")
+    expect("a huge size", "huge_size.xml", message="convert-failed")
+    expect("a count mismatch", "count_mismatch.xml", message="read-failed")
+    expect("a truncated document", "truncated.xml", message="read-failed")
+    # No document at all: a missing file, a directory.
+    expect("a missing file", "missing.xml", message="read-failed")
+    expect("a directory", "tests/data", message="read-failed")
+    write_expected()
 
     # What morv_dump prints for the example's table and for no entries.
     with open("../../examples/blink.expected.bin", "rb") as f:

@@ -20,24 +20,8 @@
 
 #include "TestSupport.h"
 
+namespace morv::test {
 namespace {
-
-using morv::test::kSentinel;
-using morv::test::Leftovers;
-using morv::test::NameRowByWhat;
-using morv::test::ReadFile;
-using morv::test::RunConverter;
-using morv::test::ScratchDir;
-using morv::test::WriteFile;
-using morv::test::WriteStepsDocument;
-namespace msg = morv::test::msg;
-
-const std::string kData = MORV_TEST_DATA_DIR;
-
-class CliTest : public ::testing::Test {
- protected:
-  ScratchDir dir;
-};
 
 // The system calls that write a file, and those that give a file a name.
 const std::vector<long> kWriteCalls = {SYS_write, SYS_writev, SYS_pwrite64};
@@ -56,39 +40,48 @@ enum class At {
 };
 
 struct SignalCase {
-  const char* what;
-  int signal;
-  At at;
-  bool existing;        // the output holds an older file
-  bool replaced;        // the output holds the new table afterwards
-  bool ends_by_signal;  // false: the run goes on to status 0
-  bool needs_unnamed;   // a named temporary file cannot outlive SIGKILL
+  const char* what = "";
+  int signal = 0;
+  At at = At::kWriting;
+  bool new_file = false;  // the output holds no older file
+  bool replaced = false;  // the output holds the new table afterwards
+  bool goes_on = false;   // the run goes on to status 0, rather than ending by the signal
 
   friend void PrintTo(const SignalCase& c, std::ostream* os) { *os << c.what; }
 };
 
 const SignalCase kSignalCases[] = {
-    {"SIGTERM while writing", SIGTERM, At::kWriting, true, false, true, false},
-    {"SIGINT while writing", SIGINT, At::kWriting, true, false, true, false},
-    {"SIGHUP while writing", SIGHUP, At::kWriting, true, false, true, false},
-    {"SIGTERM while writing a new file", SIGTERM, At::kWriting, false, false, true, false},
-    {"SIGKILL while writing", SIGKILL, At::kWriting, true, false, true, true},
-    {"SIGKILL while writing a new file", SIGKILL, At::kWriting, false, false, true, true},
-    {"SIGQUIT while writing", SIGQUIT, At::kWriting, true, false, true, false},
-    {"SIGUSR1 while writing", SIGUSR1, At::kWriting, true, false, true, false},
-    {"SIGALRM while writing a new file", SIGALRM, At::kWriting, false, false, true, false},
-    {"SIGXCPU while writing", SIGXCPU, At::kWriting, true, false, true, false},
-    {"SIGXFSZ while writing is ignored", SIGXFSZ, At::kWriting, true, true, false, false},
-    {"SIGTERM as the table is put in place", SIGTERM, At::kNaming, true, true, true, false},
-    {"SIGHUP as a new file is put in place", SIGHUP, At::kNaming, false, true, true, false},
-    {"SIGKILL as the table is named", SIGKILL, At::kNaming, true, false, true, true},
-    {"SIGKILL as a new file is named", SIGKILL, At::kNaming, false, false, true, true},
+    {.what = "SIGTERM while writing", .signal = SIGTERM},
+    {.what = "SIGINT while writing", .signal = SIGINT},
+    {.what = "SIGHUP while writing", .signal = SIGHUP},
+    {.what = "SIGTERM while writing a new file", .signal = SIGTERM, .new_file = true},
+    {.what = "SIGKILL while writing", .signal = SIGKILL},
+    {.what = "SIGKILL while writing a new file", .signal = SIGKILL, .new_file = true},
+    {.what = "SIGQUIT while writing", .signal = SIGQUIT},
+    {.what = "SIGUSR1 while writing", .signal = SIGUSR1},
+    {.what = "SIGALRM while writing a new file", .signal = SIGALRM, .new_file = true},
+    {.what = "SIGXCPU while writing", .signal = SIGXCPU},
+    {.what = "SIGXFSZ while writing is ignored",
+     .signal = SIGXFSZ,
+     .replaced = true,
+     .goes_on = true},
+    {.what = "SIGTERM as the table is put in place",
+     .signal = SIGTERM,
+     .at = At::kNaming,
+     .replaced = true},
+    {.what = "SIGHUP as a new file is put in place",
+     .signal = SIGHUP,
+     .at = At::kNaming,
+     .new_file = true,
+     .replaced = true},
+    {.what = "SIGKILL as the table is named", .signal = SIGKILL, .at = At::kNaming},
+    {.what = "SIGKILL as a new file is named",
+     .signal = SIGKILL,
+     .at = At::kNaming,
+     .new_file = true},
 };
 
-class CliSignalTest : public ::testing::TestWithParam<SignalCase> {
- protected:
-  ScratchDir dir;
-};
+using CliSignalTest = ScratchRowTest<SignalCase>;
 
 TEST_P(CliSignalTest, LeavesTheOldFileOrTheWholeNewTable) {
   const SignalCase& c = GetParam();
@@ -97,18 +90,19 @@ TEST_P(CliSignalTest, LeavesTheOldFileOrTheWholeNewTable) {
   const std::string out = dir / "out.bin";
   ASSERT_EQ(RunConverter({big, out}).status, 0);
   const std::string table = ReadFile(out);
-  const bool unnamed = morv::test::MakesUnnamedFiles(dir.path());
-  if (c.needs_unnamed && !unnamed) {
+  // A named temporary file cannot outlive SIGKILL.
+  const bool unnamed = MakesUnnamedFiles(dir.path());
+  if (c.signal == SIGKILL && !unnamed) {
     GTEST_SKIP() << "the file system makes no unnamed files";
   }
-  if (c.existing) {
-    WriteFile(out, kSentinel);
-  } else {
+  if (c.new_file) {
     std::filesystem::remove(out);
+  } else {
+    WriteFile(out, kSentinel);
   }
   std::vector<std::string> named_at_stop;
-  morv::test::ProcessLimits limits;
-  limits.interruption = morv::test::Interruption{
+  ProcessLimits limits;
+  limits.interruption = Interruption{
       c.at == At::kWriting ? kWriteCalls : kNamingCalls,
       c.at == At::kWriting ? std::filesystem::canonical(dir.path()).string() : "", c.signal, [&] {
         named_at_stop = Leftovers(dir.path(), {"big.xml", "out.bin"});
@@ -116,10 +110,10 @@ TEST_P(CliSignalTest, LeavesTheOldFileOrTheWholeNewTable) {
   const auto result = morv::test::Run({MORV_CONV_PATH, big, out}, limits);
   if (result.tracing_refused) GTEST_SKIP() << "the system does not let the test trace a program";
   ASSERT_TRUE(result.interrupted) << "status " << result.status;
-  if (c.ends_by_signal) {
-    EXPECT_EQ(result.signal, c.signal);
-  } else {
+  if (c.goes_on) {
     EXPECT_EQ(result.status, 0);
+  } else {
+    EXPECT_EQ(result.signal, c.signal);
   }
   EXPECT_EQ(result.out, "");
   // Where the file system makes unnamed files, the table has no name
@@ -129,10 +123,10 @@ TEST_P(CliSignalTest, LeavesTheOldFileOrTheWholeNewTable) {
   }
   if (c.replaced) {
     EXPECT_TRUE(ReadFile(out) == table) << "not the new table";
-  } else if (c.existing) {
-    EXPECT_EQ(ReadFile(out), kSentinel);
-  } else {
+  } else if (c.new_file) {
     EXPECT_FALSE(std::filesystem::exists(out));
+  } else {
+    EXPECT_EQ(ReadFile(out), kSentinel);
   }
   EXPECT_EQ(Leftovers(dir.path(), {"big.xml", "out.bin"}), std::vector<std::string>{});
 }
@@ -149,10 +143,10 @@ enum class Written {
 };
 
 struct OtherUserCase {
-  const char* what;
-  bool owned_by_user;  // the output's owner: the user, else root; the group is the user's
-  mode_t mode;
-  Written written;
+  const char* what = "";
+  bool owned_by_user = false;  // the output's owner: the user, else root; the group is the user's
+  mode_t mode = 0666;
+  Written written = Written::kInPlace;
   mode_t directory_mode = 01777;  // like /tmp; 0755: the user may not make files there
   bool own_output = false;        // the document itself is the output
   std::optional<std::uint64_t> file_size = std::nullopt;  // `ulimit -f`, in bytes
@@ -165,26 +159,39 @@ struct OtherUserCase {
 // The table of the 100,000-step document takes 400,004 bytes: 98 pages of a
 // file system, 640 KiB hold it once but not twice.
 const OtherUserCase kOtherUserCases[] = {
-    {"another user's world-writable file", false, 0666, Written::kInPlace},
-    {"another user's file the user's group may write", false, 0660, Written::kInPlace},
-    {"the user's own file is replaced", true, 0640, Written::kReplaced},
-    {"another user's file the user may not write", false, 0644, Written::kCannotCreate},
-    {"the document as its own output in a directory the user cannot write, under ulimit -f 100",
-     false, 0666, Written::kNotWritten, 0755, true, 102'400},
-    {"another user's file in a directory the user cannot write, under a file-size limit", false,
-     0666, Written::kNotWritten, 0755, false, 400'003},
-    {"another user's file in a directory the user cannot write, on a full file system", false, 0666,
-     Written::kNotWritten, 0755, false, std::nullopt, 256},
-    {"another user's file in a sticky directory, on a file system too full for two tables", false,
-     0666, Written::kInPlace, 01777, false, std::nullopt, 640},
-    {"the user's file replaced by root keeps its owner and group", true, 0640, Written::kReplaced,
-     01777, false, std::nullopt, 0, true},
+    {.what = "another user's world-writable file"},
+    {.what = "another user's file the user's group may write", .mode = 0660},
+    {.what = "the user's own file is replaced",
+     .owned_by_user = true,
+     .mode = 0640,
+     .written = Written::kReplaced},
+    {.what = "another user's file the user may not write",
+     .mode = 0644,
+     .written = Written::kCannotCreate},
+    {.what = "the document as its own output in a directory the user cannot write, under ulimit "
+             "-f 100",
+     .written = Written::kNotWritten,
+     .directory_mode = 0755,
+     .own_output = true,
+     .file_size = 102'400},
+    {.what = "another user's file in a directory the user cannot write, under a file-size limit",
+     .written = Written::kNotWritten,
+     .directory_mode = 0755,
+     .file_size = 400'003},
+    {.what = "another user's file in a directory the user cannot write, on a full file system",
+     .written = Written::kNotWritten,
+     .directory_mode = 0755,
+     .file_system_kib = 256},
+    {.what = "another user's file in a sticky directory, on a file system too full for two tables",
+     .file_system_kib = 640},
+    {.what = "the user's file replaced by root keeps its owner and group",
+     .owned_by_user = true,
+     .mode = 0640,
+     .written = Written::kReplaced,
+     .by_root = true},
 };
 
-class CliOtherUserTest : public ::testing::TestWithParam<OtherUserCase> {
- protected:
-  ScratchDir dir;
-};
+using CliOtherUserTest = ScratchRowTest<OtherUserCase>;
 
 // A small file system mounted for a test, gone with it.
 class SmallFileSystem {
@@ -214,7 +221,7 @@ TEST_P(CliOtherUserTest, AnOutputIsReplacedOrWrittenInPlaceOrLeftAsItWas) {
   if (nobody == nullptr) GTEST_SKIP() << "no user named nobody";
   const uid_t user = nobody->pw_uid;
   const gid_t group = nobody->pw_gid;
-  morv::test::ProcessLimits as_user;
+  ProcessLimits as_user;
   as_user.user = {user, group};
   if (RunConverter({}, as_user).status != 1) {
     GTEST_SKIP() << "nobody cannot run the converter where it was built";
@@ -233,13 +240,13 @@ TEST_P(CliOtherUserTest, AnOutputIsReplacedOrWrittenInPlaceOrLeftAsItWas) {
   WriteStepsDocument(huge, 100'000);
   const std::string out = shared + "/out.bin";
   const std::string in = dir / "in.xml";
-  WriteFile(in, ReadFile(kData + "/two_steps.xml"));
+  WriteFile(in, ReadFile(DataFile("two_steps.xml")));
   ASSERT_EQ(::chmod(in.c_str(), 0644), 0);
   const bool large = c.own_output || c.file_size || c.file_system_kib != 0;
   if (large) {
     ASSERT_EQ(RunConverter({huge, dir / "huge.bin"}).status, 0);
   }
-  const std::string table = ReadFile(large ? dir / "huge.bin" : kData + "/two_steps.bin");
+  const std::string table = ReadFile(large ? dir / "huge.bin" : DataFile("two_steps.bin"));
   const std::string old = c.own_output ? ReadFile(huge) : kSentinel;
 
   WriteFile(out, old);
@@ -248,7 +255,7 @@ TEST_P(CliOtherUserTest, AnOutputIsReplacedOrWrittenInPlaceOrLeftAsItWas) {
   struct stat before {};
   ASSERT_EQ(::stat(out.c_str(), &before), 0);
 
-  morv::test::ProcessLimits limits = c.by_root ? morv::test::ProcessLimits() : as_user;
+  ProcessLimits limits = c.by_root ? ProcessLimits() : as_user;
   limits.file_size = c.file_size;
   const auto result = RunConverter({c.own_output ? out : (large ? huge : in), out}, limits);
   struct stat after {};
@@ -280,3 +287,4 @@ INSTANTIATE_TEST_SUITE_P(OtherUsersFiles, CliOtherUserTest, ::testing::ValuesIn(
                          NameRowByWhat());
 
 }  // namespace
+}  // namespace morv::test

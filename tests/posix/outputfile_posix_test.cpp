@@ -16,14 +16,10 @@
 #include "converter/OutputFile.h"
 #include "platform/TemporaryCleanup.h"
 
+namespace morv::test {
 namespace {
 
-using morv::test::MakesUnnamedFiles;
-using morv::test::ReadFile;
-using morv::test::ScratchDir;
-using morv::test::Temporaries;
-using morv::test::WriteFile;
-using Staging = morv::OutputFile::Staging;
+using Staging = OutputFile::Staging;
 
 // A process ended by a signal while its table is written leaves the old
 // file and no temporary file: the unnamed one goes with the process, a
@@ -34,42 +30,41 @@ TEST(OutputFileTest, ASignalEndingTheProcessTakesTheTemporaryFileWithIt) {
   const bool unnamed = MakesUnnamedFiles(dir.path());
   const std::string out = dir / "out.bin";
   const struct {
-    const char* what;
-    Staging staging;
-    int signal;
-    bool ignored;  // by the process before it prepares for writing
-    bool needs_unnamed;
+    const char* what = "";
+    int signal = 0;
+    Staging staging = Staging::kNamed;
+    bool ignored = false;  // by the process before it prepares for writing
   } cases[] = {
-      {"SIGINT, named", Staging::kNamed, SIGINT, false, false},
-      {"SIGTERM, named", Staging::kNamed, SIGTERM, false, false},
-      {"SIGHUP, named", Staging::kNamed, SIGHUP, false, false},
-      {"SIGQUIT, named", Staging::kNamed, SIGQUIT, false, false},
-      {"SIGUSR1, named", Staging::kNamed, SIGUSR1, false, false},
-      {"SIGUSR2, named", Staging::kNamed, SIGUSR2, false, false},
-      {"SIGALRM, named", Staging::kNamed, SIGALRM, false, false},
-      {"SIGVTALRM, named", Staging::kNamed, SIGVTALRM, false, false},
-      {"SIGPROF, named", Staging::kNamed, SIGPROF, false, false},
-      {"SIGXCPU, named", Staging::kNamed, SIGXCPU, false, false},
-      {"SIGPWR, named", Staging::kNamed, SIGPWR, false, false},
-      {"SIGPOLL, named", Staging::kNamed, SIGPOLL, false, false},
-      {"SIGSYS, named", Staging::kNamed, SIGSYS, false, false},
-      {"SIGTRAP, named", Staging::kNamed, SIGTRAP, false, false},
-      {"SIGSEGV, named", Staging::kNamed, SIGSEGV, false, false},
-      {"SIGBUS, named", Staging::kNamed, SIGBUS, false, false},
-      {"SIGILL, named", Staging::kNamed, SIGILL, false, false},
-      {"SIGFPE, named", Staging::kNamed, SIGFPE, false, false},
-      {"SIGABRT, named", Staging::kNamed, SIGABRT, false, false},
-      {"the first real-time signal, named", Staging::kNamed, SIGRTMIN, false, false},
-      {"the last real-time signal, named", Staging::kNamed, SIGRTMAX, false, false},
-      {"SIGHUP ignored stays ignored, named", Staging::kNamed, SIGHUP, true, false},
-      {"SIGTERM ignored stays ignored, named", Staging::kNamed, SIGTERM, true, false},
-      {"SIGXFSZ is ignored, named", Staging::kNamed, SIGXFSZ, false, false},
-      {"SIGTERM, unnamed", Staging::kUnnamed, SIGTERM, false, true},
-      {"SIGKILL, unnamed", Staging::kUnnamed, SIGKILL, false, true},
+      {"SIGINT, named", SIGINT},
+      {"SIGTERM, named", SIGTERM},
+      {"SIGHUP, named", SIGHUP},
+      {"SIGQUIT, named", SIGQUIT},
+      {"SIGUSR1, named", SIGUSR1},
+      {"SIGUSR2, named", SIGUSR2},
+      {"SIGALRM, named", SIGALRM},
+      {"SIGVTALRM, named", SIGVTALRM},
+      {"SIGPROF, named", SIGPROF},
+      {"SIGXCPU, named", SIGXCPU},
+      {"SIGPWR, named", SIGPWR},
+      {"SIGPOLL, named", SIGPOLL},
+      {"SIGSYS, named", SIGSYS},
+      {"SIGTRAP, named", SIGTRAP},
+      {"SIGSEGV, named", SIGSEGV},
+      {"SIGBUS, named", SIGBUS},
+      {"SIGILL, named", SIGILL},
+      {"SIGFPE, named", SIGFPE},
+      {"SIGABRT, named", SIGABRT},
+      {"the first real-time signal, named", SIGRTMIN},
+      {"the last real-time signal, named", SIGRTMAX},
+      {"SIGHUP ignored stays ignored, named", SIGHUP, Staging::kNamed, true},
+      {"SIGTERM ignored stays ignored, named", SIGTERM, Staging::kNamed, true},
+      {"SIGXFSZ is ignored, named", SIGXFSZ},
+      {"SIGTERM, unnamed", SIGTERM, Staging::kUnnamed},
+      {"SIGKILL, unnamed", SIGKILL, Staging::kUnnamed},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    if (c.needs_unnamed && !unnamed) continue;
+    if (c.staging == Staging::kUnnamed && !unnamed) continue;
     // A signal a sanitizer handles keeps its handler, which ends the process
     // its own way.
     struct sigaction current {};
@@ -82,11 +77,11 @@ TEST(OutputFileTest, ASignalEndingTheProcessTakesTheTemporaryFileWithIt) {
       const struct rlimit no_core {};  // the faults would dump one
       ::setrlimit(RLIMIT_CORE, &no_core);
       if (c.ignored) ::signal(c.signal, SIG_IGN);
-      morv::os::PrepareCleanup();
-      std::optional<morv::OutputFile> output = morv::OutputFile::Create(out.c_str(), 9, c.staging);
+      os::PrepareCleanup();
+      std::optional<OutputFile> output = OutputFile::Create(out.c_str(), 9, c.staging);
       if (!output || !output->Write("new table", 9)) ::_exit(2);
       const std::size_t named = c.staging == Staging::kNamed ? 1 : 0;
-      if (Temporaries(dir.path()).size() != named) ::_exit(3);
+      if (Leftovers(dir.path(), {"out.bin"}).size() != named) ::_exit(3);
       ::raise(c.signal);
       ::_exit(output->Keep() ? 0 : 4);
     }
@@ -100,8 +95,9 @@ TEST(OutputFileTest, ASignalEndingTheProcessTakesTheTemporaryFileWithIt) {
       EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal) << status;
       EXPECT_EQ(ReadFile(out), "old");
     }
-    EXPECT_EQ(Temporaries(dir.path()), std::vector<std::string>{});
+    EXPECT_EQ(Leftovers(dir.path(), {"out.bin"}), std::vector<std::string>{});
   }
 }
 
 }  // namespace
+}  // namespace morv::test
