@@ -106,51 +106,49 @@ TEST(ToInt32Test, FollowsStrtolInBase10ClampedTo32Bits) {
 
 struct ListCase {
   std::string text;
-  std::vector<int> before;
   long expected_count;
   std::vector<int> values;  // what the list holds afterwards
   bool passes;
+  std::vector<int> before = {};  // what the list holds before
 };
 
 TEST(ToIntListTest, AppendsTokensAndChecksTheCount) {
   const ListCase cases[] = {
-      {"1 2\n3\t4", {}, 4, {1, 2, 3, 4}, true},
-      {"  0   10\n\t\t 20  \n", {}, 3, {0, 10, 20}, true},
-      {"0 x 20", {}, 3, {0, 0, 20}, true},
-      {"1,2", {}, 4, {1}, false},
-      {"0,10,20", {}, 3, {0}, false},
-      {"1 2 3", {}, 4, {1, 2, 3}, false},
-      {"", {}, 0, {}, true},
-      {" \n\t ", {}, 0, {}, true},
-      {"", {}, 4, {}, false},
-      {" \t\n", {}, 4, {}, false},
-      {"\r7", {}, 1, {7}, true},  // carriage return belongs to the token
-      {"7\r", {}, 1, {7}, true},
-      {"1\r2", {}, 1, {1}, true},  // one token: its number ends at the \r
-      {"1\v2", {}, 1, {1}, true},
-      {"\v-3 \f+4", {}, 2, {-3, 4}, true},
-      {"3000000000 -3000000000", {}, 2, {INT_MAX, INT_MIN}, true},
-      {"5 6", {1, 2}, 4, {1, 2, 5, 6}, true},  // appended behind what was there
-      {"5 6", {1, 2}, 2, {1, 2}, false},       // fails at the first value too many
-      {"", {1, 2}, 2, {1, 2}, true},
-      {"1", {}, -1, {}, false},
-      {" ", {}, -1, {}, false},
-      {"1 - 2 + 3", {}, 5, {1, 0, 2, 0, 3}, true},  // a sign alone reads 0
-      {"1 -\n", {}, 2, {1, 0}, true},
-      {"1\t\t\n\n  2 ", {}, 2, {1, 2}, true},  // runs of separators hold no empty token
+      {"1 2\n3\t4", 4, {1, 2, 3, 4}, true},
+      {"  0   10\n\t\t 20  \n", 3, {0, 10, 20}, true},
+      {"0 x 20", 3, {0, 0, 20}, true},
+      {"1,2", 4, {1}, false},
+      {"0,10,20", 3, {0}, false},
+      {"1 2 3", 4, {1, 2, 3}, false},
+      {"", 0, {}, true},
+      {" \n\t ", 0, {}, true},
+      {"", 4, {}, false},
+      {" \t\n", 4, {}, false},
+      {"\r7", 1, {7}, true},  // carriage return belongs to the token
+      {"7\r", 1, {7}, true},
+      {"1\r2", 1, {1}, true},  // one token: its number ends at the \r
+      {"1\v2", 1, {1}, true},
+      {"\v-3 \f+4", 2, {-3, 4}, true},
+      {"3000000000 -3000000000", 2, {INT_MAX, INT_MIN}, true},
+      {"5 6", 4, {1, 2, 5, 6}, true, {1, 2}},  // appended behind what was there
+      {"5 6", 2, {1, 2}, false, {1, 2}},       // fails at the first value too many
+      {"", 2, {1, 2}, true, {1, 2}},
+      {"1", -1, {}, false},
+      {" ", -1, {}, false},
+      {"1 - 2 + 3", 5, {1, 0, 2, 0, 3}, true},  // a sign alone reads 0
+      {"1 -\n", 2, {1, 0}, true},
+      {"1\t\t\n\n  2 ", 2, {1, 2}, true},  // runs of separators hold no empty token
       {"12345678 123456789 1234567890 99999999999",
-       {},
        4,
        {12345678, 123456789, 1234567890, INT_MAX},
        true},
-      {"000000000000000000042 -00000000000000000007", {}, 2, {42, -7}, true},
+      {"000000000000000000042 -00000000000000000007", 2, {42, -7}, true},
       {"2147483647 2147483648 -2147483648 -2147483649",
-       {},
        4,
        {INT_MAX, INT_MAX, INT_MIN, INT_MIN},
        true},
-      {"1\r2 3\v 4\f", {}, 3, {1, 3, 4}, true},
-      {"7 8 9 10 11", {}, 3, {7, 8, 9}, false},  // the values before the one too many stay
+      {"1\r2 3\v 4\f", 3, {1, 3, 4}, true},
+      {"7 8 9 10 11", 3, {7, 8, 9}, false},  // the values before the one too many stay
   };
   for (const ListCase& c : cases) {
     std::vector<int> list = c.before;
