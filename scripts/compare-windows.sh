@@ -2,7 +2,8 @@
 # Runs the Linux converter and the Windows one (under Wine) over the same
 # documents and compares, for each, the exit status, the table file's bytes
 # (or that neither wrote one) and the standard output's bytes, the Windows
-# side's CR LF taken as LF:
+# side's CR LF taken as LF; and holds both to the statuses and tables that
+# tests/data/expected.tsv gives for the documents it names:
 #   scripts/compare-windows.sh
 # The documents: every one in tests/data/, examples/ and fuzz/regressions/,
 # the benchmark's typical document at several sizes in every encoding, and
@@ -41,7 +42,7 @@ bases = {}
 for folder in ("tests/data", "examples", "fuzz/regressions"):
     for name in sorted(os.listdir(os.path.join(root, folder))):
         path = os.path.join(root, folder, name)
-        if os.path.isfile(path) and not name.endswith((".bin", ".py")):
+        if os.path.isfile(path) and not name.endswith((".bin", ".py", ".tsv")):
             with open(path, "rb") as f:
                 bases[folder.replace("/", "-") + "-" + name] = f.read()
 
@@ -172,10 +173,10 @@ if ((${#again[@]})); then
   run_windows "${again[@]}"
 fi
 
-python3 - "$work" "${documents[@]}" <<'PYTHON'
+python3 - "$root" "$work" "${documents[@]}" <<'PYTHON'
 import os, sys
 
-work, documents = sys.argv[1], sys.argv[2:]
+root, work, documents = sys.argv[1], sys.argv[2], sys.argv[3:]
 
 
 def read(*parts):
@@ -206,5 +207,35 @@ print(f"compare-windows: {len(documents)} documents compared ({summary}); "
       f"{len(differ)} differ")
 for line in differ:
     print(line)
-sys.exit(1 if differ else 0)
+
+# The end-to-end tests' expectations (the documents that are files; a
+# document's name here is its path with "-" for "/"): each side gives the
+# status and the table, or no table, that the row gives.
+wrong, checked = [], 0
+with open(os.path.join(root, "tests", "data", "expected.tsv"), encoding="utf-8") as f:
+    rows = [line.rstrip("\r\n").split("\t") for line in f if line.strip() and line[0] != "#"]
+for _, document, table, status, _ in rows:
+    if not os.path.isfile(os.path.join(root, document)):
+        continue
+    doc = document.replace("/", "-")
+    if doc not in documents:
+        wrong.append(f"  {document}: not among the documents compared")
+        continue
+    checked += 1
+    want = (status.encode(), None)
+    if table != "-":
+        with open(os.path.join(root, table), "rb") as f:
+            want = (status.encode(), f.read())
+    for side in ("linux", "windows"):
+        got = read(side, "status", doc)
+        got = (got.strip() if got is not None else None, read(side, "out", doc + ".bin"))
+        if got != want:
+            shown = got[0].decode() if got[0] is not None else "none"
+            wrong.append(f"  {document} on {side}: status {shown}, "
+                         f"{'the expected table' if got[1] == want[1] else 'another table'}")
+print(f"compare-windows: {checked} documents of tests/data/expected.tsv checked on both sides; "
+      f"{len(wrong)} wrong")
+for line in wrong:
+    print(line)
+sys.exit(1 if differ or wrong else 0)
 PYTHON
