@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -172,6 +173,15 @@ struct NameRowByWhat {
     return RowName(info.param.what);
   }
 };
+
+// A row that describes itself in a member `what` prints as that in a test's
+// messages. In the unnamed namespace, which a test file's rows are in too:
+// GoogleTest's printer finds it beside them.
+namespace {
+template <class Row>
+requires requires(const Row& row, std::ostream& os) { os << row.what; }
+void PrintTo(const Row& row, std::ostream* os) { *os << row.what; }
+}  // namespace
 
 // A little-endian table file: count, frames, textures, palettes.
 std::string TableFile(const std::vector<unsigned>& frames, const std::vector<unsigned>& textures,

@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
-#include <ostream>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -30,8 +29,6 @@ struct DocumentCase {
   std::string table;
   int status = 0;
   std::string message;
-
-  friend void PrintTo(const DocumentCase& c, std::ostream* os) { *os << c.what; }
 };
 
 std::vector<DocumentCase> DocumentCases() {
@@ -137,8 +134,6 @@ struct WriteFailureCase {
   // line.
   std::function<std::string(const std::string& output)> printed = Fixed("");
   std::optional<TSystem> only = std::nullopt;  // the one system it means something on
-
-  friend void PrintTo(const WriteFailureCase& c, std::ostream* os) { *os << c.what; }
 };
 
 std::vector<WriteFailureCase> WriteFailureCases() {

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -52,8 +51,6 @@ struct FormatCase {
   std::vector<std::string> options = {};
   std::string expected = "";                    // in tests/data/dump/; empty: none to compare with
   std::pair<unsigned, unsigned> svg_size = {};  // for a timeline: its pixels
-
-  friend void PrintTo(const FormatCase& c, std::ostream* os) { *os << c.what; }
 };
 
 std::vector<FormatCase> FormatCases() {
@@ -176,8 +173,6 @@ struct RefusedCase {
   std::string what;
   FromDir table;
   std::string message;  // the message's text, the path following it
-
-  friend void PrintTo(const RefusedCase& c, std::ostream* os) { *os << c.what; }
 };
 
 std::vector<RefusedCase> RefusedCases() {
@@ -258,8 +253,6 @@ struct CommandCase {
   std::string err = "";
   int status = 0;
   bool stdout_closed = false;
-
-  friend void PrintTo(const CommandCase& c, std::ostream* os) { *os << c.what; }
 };
 
 // The first and the last step differing are rows of the byte-by-byte test

@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
-#include <ostream>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -67,8 +66,6 @@ struct HostileCase {
   FromPlaces path = nullptr;
   Outcome outcome = {};
   std::optional<TSystem> only = std::nullopt;  // the one system it means something on
-
-  friend void PrintTo(const HostileCase& c, std::ostream* os) { *os << c.what; }
 };
 
 // A document in a DOCTYPE declaring the entity e as `text`.

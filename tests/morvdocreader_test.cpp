@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <climits>
 #include <filesystem>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -160,8 +159,6 @@ struct ListCase {
   bool reads;
   int size;
   std::vector<int> frames;
-
-  friend void PrintTo(const ListCase& c, std::ostream* os) { *os << c.what; }
 };
 
 const ListCase kListCases[] = {

@@ -275,8 +275,6 @@ struct FailureCase {
   TLimit limit = TLimit::kNone;
   std::string says = "";                       // what its detail must hold
   std::optional<TSystem> only = std::nullopt;  // the one system it means something on
-
-  friend void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.what; }
 };
 
 // The files the documents refer to: part.txt of 100,000 bytes, and one file
@@ -499,8 +497,6 @@ struct LimitCase {
   TKind kind = TKind::kLimit;
   // Files the documents refer to, made in the scratch directory.
   std::function<void(const ScratchDir&)> prepare = nullptr;
-
-  friend void PrintTo(const LimitCase& c, std::ostream* os) { *os << c.what; }
 };
 
 std::vector<LimitCase> LimitCases() {

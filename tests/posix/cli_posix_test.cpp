@@ -12,9 +12,7 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <iostream>
 #include <optional>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -46,8 +44,6 @@ struct SignalCase {
   bool new_file = false;  // the output holds no older file
   bool replaced = false;  // the output holds the new table afterwards
   bool goes_on = false;   // the run goes on to status 0, rather than ending by the signal
-
-  friend void PrintTo(const SignalCase& c, std::ostream* os) { *os << c.what; }
 };
 
 const SignalCase kSignalCases[] = {
@@ -152,8 +148,6 @@ struct OtherUserCase {
   std::optional<std::uint64_t> file_size = std::nullopt;  // `ulimit -f`, in bytes
   std::uint64_t file_system_kib = 0;  // the directory is a file system this small
   bool by_root = false;               // root runs the converter, not the user
-
-  friend void PrintTo(const OtherUserCase& c, std::ostream* os) { *os << c.what; }
 };
 
 // The table of the 100,000-step document takes 400,004 bytes: 98 pages of a
