@@ -79,9 +79,22 @@ bool OutputFile::Keep() {
   // Data still buffered may only fail now (a full disk, a file-size limit).
   written = std::fclose(stream) == 0 && written;
   if (!temporary_) return written;
-  const bool placed = written && temporary_->Publish(*destination_);
-  temporary_.reset();  // a named file that was not put in place goes with it
-  return placed;
+  // A named file that was not put in place goes with the temporary.
+  const os::Temporary::Publication published =
+      written ? temporary_->Publish(*destination_) : os::Temporary::Publication::kFailed;
+  if (published != os::Temporary::Publication::kRefused) {
+    temporary_.reset();
+    return published == os::Temporary::Publication::kPlaced;
+  }
+  // A writable file whose directory entry may not be replaced is written in
+  // place, as when no temporary file can be made beside it, keeping its
+  // owner and mode. The temporary file is given up first: the blocks it
+  // holds may be what the write needs.
+  const std::optional<std::string> table = temporary_->ReadBack();
+  temporary_.reset();
+  if (!table) return false;
+  std::optional<os::InPlaceFile> in_place = os::InPlaceFile::Open(*destination_);
+  return in_place && in_place->Overwrite(*table);
 }
 
 void OutputFile::Discard() noexcept {

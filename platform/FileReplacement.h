@@ -91,15 +91,18 @@ class Temporary {
   // nothing when none can be made.
   std::FILE* OpenStream() const;
 
+  // What became of a file put in place.
+  enum class Publication {
+    kPlaced,   // the path holds the whole file
+    kFailed,   // the path holds what it held before
+    kRefused,  // the replacement of an existing file was refused (another
+               // user's file in a sticky directory, a directory entry that
+               // may not change): it may be written in place instead
+  };
   // Puts the whole file at the destination's path, replacing what is there.
-  // Where that replacement is refused (another user's file in a sticky
-  // directory, a directory entry that may not change) but the file there is
-  // still the writable file the output was opened on, the table is written
-  // into it in place instead (see InPlaceFile), so it keeps its owner and
-  // mode; this file is given up first, so that its blocks are free for it.
-  // False when the table could not be put there; the path then holds what it
-  // held before, unless a write in place failed part way.
-  bool Publish(const Destination& destination);
+  Publication Publish(const Destination& destination);
+  // The whole file as it was written; nothing when it cannot be read.
+  std::optional<std::string> ReadBack() const;
 
  private:
   Temporary(Descriptor file, std::string name, TCleanupEntry cleanup) noexcept;

@@ -216,49 +216,39 @@ std::FILE* Temporary::OpenStream() const {
   return stream;
 }
 
-bool Temporary::Publish(const Destination& destination) {
-  {
-    // The cleanup signals wait until the table is in place (or given up):
-    // the path then holds the whole table when such a signal ends the
-    // process.
-    const TCleanupHold held;
-    if (name_.empty()) {
-      // An unnamed file takes the path's name straight away where nothing is
-      // there; otherwise it is named beside it first and renamed onto it.
-      if (!destination.existing) {
-        if (LinkUnnamed(file_, destination.path)) return true;
-        if (errno != EEXIST) return false;
-      }
-      for (int attempt = 0; name_.empty(); ++attempt) {
-        if (attempt == kNameAttempts) return false;
-        std::string name = destination.directory + "/" + TemporaryFileName();
-        TCleanupEntry cleanup(name);
-        if (LinkUnnamed(file_, name)) {
-          name_ = std::move(name);
-          cleanup_ = std::move(cleanup);
-        } else if (errno != EEXIST) {
-          return false;
-        }
-      }
+Temporary::Publication Temporary::Publish(const Destination& destination) {
+  // The cleanup signals wait until the table is in place (or given up): the
+  // path then holds the whole table when such a signal ends the process.
+  const TCleanupHold held;
+  if (name_.empty()) {
+    // An unnamed file takes the path's name straight away where nothing is
+    // there; otherwise it is named beside it first and renamed onto it.
+    if (!destination.existing) {
+      if (LinkUnnamed(file_, destination.path)) return Publication::kPlaced;
+      if (errno != EEXIST) return Publication::kFailed;
     }
-    if (::rename(name_.c_str(), destination.path.c_str()) == 0) {
-      name_.clear();
-      cleanup_.Release();
-      return true;
+    for (int attempt = 0; name_.empty(); ++attempt) {
+      if (attempt == kNameAttempts) return Publication::kFailed;
+      std::string name = destination.directory + "/" + TemporaryFileName();
+      TCleanupEntry cleanup(name);
+      if (LinkUnnamed(file_, name)) {
+        name_ = std::move(name);
+        cleanup_ = std::move(cleanup);
+      } else if (errno != EEXIST) {
+        return Publication::kFailed;
+      }
     }
   }
-  // A writable file whose directory entry may not be replaced is written in
-  // place, as when no temporary file can be made beside it. This file is
-  // given up first: the blocks it holds may be what the write needs.
+  if (::rename(name_.c_str(), destination.path.c_str()) == 0) {
+    name_.clear();
+    cleanup_.Release();
+    return Publication::kPlaced;
+  }
   const bool refused = errno == EPERM || errno == EACCES || errno == EBUSY;
-  std::optional<std::string> table;
-  if (refused && destination.existing) table = ReadAll(file_);
-  Remove();
-  file_.Close();
-  if (!table) return false;
-  std::optional<InPlaceFile> in_place = InPlaceFile::Open(destination);
-  return in_place && in_place->Overwrite(*table);
+  return refused && destination.existing ? Publication::kRefused : Publication::kFailed;
 }
+
+std::optional<std::string> Temporary::ReadBack() const { return ReadAll(file_); }
 
 void Temporary::Remove() noexcept {
   if (name_.empty()) return;

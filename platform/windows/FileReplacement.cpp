@@ -189,30 +189,26 @@ std::FILE* Temporary::OpenStream() const {
 }
 
 // The file is closed first: a file is moved only when no handle keeps it.
-bool Temporary::Publish(const Destination& destination) {
+Temporary::Publication Temporary::Publish(const Destination& destination) {
   const std::optional<std::wstring> name = windows::WidePath(name_);
   const std::optional<std::wstring> target = windows::WidePath(destination.path);
-  if (!file_.Close() || !name || !target) {
-    Remove();
-    return false;
-  }
+  if (!file_.Close() || !name || !target) return Publication::kFailed;
   if (::MoveFileExW(name->c_str(), target->c_str(),
                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     name_.clear();
     cleanup_.Release();
-    return true;
+    return Publication::kPlaced;
   }
-  // A writable file that may not be replaced (its folder lets it be written
-  // but not deleted) is written in place, as when no temporary file can be
-  // made beside it. This file is given up first: the room it takes may be
-  // what the write needs.
+  // A folder that lets a file be written but not deleted.
   const bool refused = ::GetLastError() == ERROR_ACCESS_DENIED;
-  std::optional<std::string> table;
-  if (refused && destination.existing) table = ReadAll(*name);
-  Remove();
-  if (!table) return false;
-  std::optional<InPlaceFile> in_place = InPlaceFile::Open(destination);
-  return in_place && in_place->Overwrite(*table);
+  return refused && destination.existing ? Publication::kRefused : Publication::kFailed;
+}
+
+// The file is closed once it is published: it is read again by its name.
+std::optional<std::string> Temporary::ReadBack() const {
+  const std::optional<std::wstring> name = windows::WidePath(name_);
+  if (!name) return std::nullopt;
+  return ReadAll(*name);
 }
 
 void Temporary::Remove() noexcept {
